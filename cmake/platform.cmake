@@ -56,6 +56,7 @@ function(statrix_add_test name)
   if(STATRIX_WINDOWS)
     list(APPEND labels wine)
   endif()
+  # Under Wine the test programs find varnel.dll through WINEPATH.
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT 300
-    ENVIRONMENT "STATRIX_BIN=${CMAKE_BINARY_DIR}/bin;STATRIX_SOURCE=${CMAKE_SOURCE_DIR}")
+    ENVIRONMENT "STATRIX_BIN=${CMAKE_BINARY_DIR}/bin;STATRIX_SOURCE=${CMAKE_SOURCE_DIR};WINEPATH=${CMAKE_BINARY_DIR}/bin")
 endfunction()

@@ -17,14 +17,14 @@ namespace CORE {
 class HostObserver {
  public:
   virtual ~HostObserver() = default;
-  virtual void onSysMessage(int level, const std::wstring& source, const std::wstring& text) {}
-  virtual void onExternalLog(const std::wstring& component, int logLevel, const std::wstring& text) {}
-  virtual void onLoaded(const std::wstring& moduleName) {}
-  virtual void onBroadcast(const corestring& name1, const corestring& name2, const PropertyBag& bag) {}
-  virtual void onRegistryWrite(const corestring& path, uint32_t type, const corestring& value, bool ok) {}
-  virtual void onTimerStart(uint32_t periodMs) {}
+  virtual void onSysMessage(int /*level*/, const std::wstring& /*source*/, const std::wstring& /*text*/) {}
+  virtual void onExternalLog(const std::wstring& /*component*/, int /*logLevel*/, const std::wstring& /*text*/) {}
+  virtual void onLoaded(const std::wstring& /*moduleName*/) {}
+  virtual void onBroadcast(const corestring& /*name1*/, const corestring& /*name2*/, const PropertyBag& /*bag*/) {}
+  virtual void onRegistryWrite(const corestring& /*path*/, uint32_t /*type*/, const corestring& /*value*/, bool /*ok*/) {}
+  virtual void onTimerStart(uint32_t /*periodMs*/) {}
   virtual void onTimerStop() {}
-  virtual void onWorker(const corestring& name, bool added) {}
+  virtual void onWorker(const corestring& /*name*/, bool /*added*/) {}
 };
 
 // Installs the observer (null: lines go to stderr). The observer must outlive its use.

@@ -4,10 +4,13 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <cwchar>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "varnel/corestring.h"
+#include "varnel/format_spec.h"
 
 namespace CORE {
 
@@ -25,10 +28,14 @@ class FormatArg {
     requires(!std::same_as<T, bool>)
   constexpr FormatArg(T v) : kind_(Kind::Unsigned), u_(v) {}
   constexpr FormatArg(bool v) : kind_(Kind::Unsigned), u_(v ? 1u : 0u) {}
-  constexpr FormatArg(double v) : kind_(Kind::Double), d_(v) {}
-  constexpr FormatArg(float v) : kind_(Kind::Double), d_(v) {}
+  template <class T>
+    requires std::is_enum_v<T>
+  constexpr FormatArg(T v) : FormatArg(static_cast<std::underlying_type_t<T>>(v)) {}
+  template <std::floating_point T>
+  constexpr FormatArg(T v) : kind_(Kind::Double), d_(static_cast<double>(v)) {}
   FormatArg(const wchar_t* s) : kind_(Kind::WString), s_(s ? s : L""), len_(s ? std::wcslen(s) : 0) {}
   FormatArg(const std::wstring& s) : kind_(Kind::WString), s_(s.c_str()), len_(s.size()) {}
+  FormatArg(std::wstring_view s) : kind_(Kind::WString), s_(s.data()), len_(s.size()) {}
   FormatArg(const corestring& s) : kind_(Kind::WString), s_(s.c_str()), len_(s.length()) {}
   FormatArg(const void* p) : kind_(Kind::Pointer), p_(p) {}
 
@@ -60,39 +67,52 @@ consteval Cat categoryOf() {
   if constexpr (std::is_same_v<U, bool> || std::is_integral_v<U> || std::is_enum_v<U>) return Cat::Integer;
   else if constexpr (std::is_floating_point_v<U>) return Cat::Floating;
   else if constexpr (std::is_same_v<U, const wchar_t*> || std::is_same_v<U, wchar_t*> ||
-                     std::is_same_v<U, std::wstring> || std::is_same_v<U, corestring>)
+                     std::is_same_v<U, std::wstring> || std::is_same_v<U, std::wstring_view> ||
+                     std::is_same_v<U, corestring>)
     return Cat::WString;
   else if constexpr (std::is_pointer_v<U>) return Cat::Pointer;
   else return Cat::Other;
 }
-// Walks a wide printf-style format (%s %d %i %u %x %X %p %f %% with flags, width, precision
-// and the l/ll/h/z length modifiers) and checks each conversion against the argument list.
-// Returns false (making the consteval constructor below ill-formed) on any disagreement.
+consteval Cat categoryOf(format_spec::Kind kind) {
+  switch (kind) {
+    case format_spec::Kind::Integer: return Cat::Integer;
+    case format_spec::Kind::Floating: return Cat::Floating;
+    case format_spec::Kind::WString: return Cat::WString;
+    case format_spec::Kind::Pointer: return Cat::Pointer;
+    default: return Cat::Other;
+  }
+}
+// Walks a wide printf-style format with the formatter's own parser and checks each conversion
+// (and each "*" width or precision, which takes an integer) against the argument list. False
+// on an unknown conversion (including %n), a cut-off one, a category mismatch, a missing or
+// an extra argument.
 consteval bool check(const wchar_t* f, const Cat* cats, size_t count) {
   size_t used = 0;
-  for (size_t i = 0; f[i] != 0; ++i) {
-    if (f[i] != L'%') continue;
-    ++i;
-    if (f[i] == L'%') continue;
-    while (f[i] == L'-' || f[i] == L'+' || f[i] == L' ' || f[i] == L'#' || f[i] == L'0') ++i;
-    while (f[i] >= L'0' && f[i] <= L'9') ++i;
-    if (f[i] == L'.') {
-      ++i;
-      while (f[i] >= L'0' && f[i] <= L'9') ++i;
-    }
-    while (f[i] == L'l' || f[i] == L'h' || f[i] == L'z' || f[i] == L'I') ++i;
-    Cat want;
-    switch (f[i]) {
-      case L'd': case L'i': case L'u': case L'x': case L'X': want = Cat::Integer; break;
-      case L'f': case L'g': case L'e': want = Cat::Floating; break;
-      case L's': want = Cat::WString; break;
-      case L'p': want = Cat::Pointer; break;
-      default: return false;  // unknown conversion (including %n) or a lone % at the end
-    }
+  auto take = [&](Cat want) {
     if (used >= count || cats[used] != want) return false;
     ++used;
+    return true;
+  };
+  for (size_t i = 0; f[i] != 0;) {
+    if (f[i] != L'%') {
+      ++i;
+      continue;
+    }
+    const format_spec::Conversion c = format_spec::parse(f, i);
+    i = c.next;
+    if (c.kind == format_spec::Kind::Literal) continue;
+    if (c.kind == format_spec::Kind::Invalid) return false;
+    if (c.widthFromArg && !take(Cat::Integer)) return false;
+    if (c.precisionFromArg && !take(Cat::Integer)) return false;
+    if (!take(categoryOf(c.kind))) return false;
   }
   return used == count;
+}
+// True when `format` suits arguments of types A...: the predicate wformat_string enforces.
+template <class... A>
+consteval bool matches(const wchar_t* format) {
+  constexpr Cat cats[sizeof...(A) + 1] = {categoryOf<A>()..., Cat::Other};
+  return check(format, cats, sizeof...(A));
 }
 }  // namespace format_check
 
@@ -102,17 +122,20 @@ struct wformat_string {
   template <class S>
     requires std::convertible_to<const S&, const wchar_t*>
   consteval wformat_string(const S& s) : str(s) {
-    constexpr format_check::Cat cats[sizeof...(A) + 1] = {format_check::categoryOf<A>()..., format_check::Cat::Other};
-    if (!format_check::check(str, cats, sizeof...(A))) throw "format string does not match its arguments";
+    if (!format_check::matches<A...>(str)) throw "format string does not match its arguments";
   }
   const wchar_t* str;
 };
 template <class... A>
 using wformat = wformat_string<std::type_identity_t<A>...>;
 
-// Formats a printf-style wide format with typed arguments. A conversion that does not fit its
-// argument (only possible without the compile-time check) is rendered as "<bad format>" text,
-// never guessed at; a missing argument as "<missing>".
+// Formats a printf-style wide format with typed arguments: %d %i %u %o %x %X %c, %f %e %g (and
+// upper-case forms), %s, %p (16 upper-case hex digits), %%; flags - + space # 0, width and
+// precision (also "*"), length modifiers hh h l ll z j t I I32 I64. Integers follow C's 32-bit
+// int semantics unless a 64-bit length is given (-1 under %u is 4294967295). A conversion
+// that does not fit its argument or that is unknown (including %n) is rendered as
+// "<bad format>" and one without an argument as "<missing>", never guessed at; extra
+// arguments are ignored. Argument text is copied, never read as a format. Null format: "".
 VARNEL_API std::wstring formatMessage(const wchar_t* format, const FormatArg* args, size_t count);
 
 // The system-message sink: one line at `level` from `source`. The host formats it.

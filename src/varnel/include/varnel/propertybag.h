@@ -1,4 +1,5 @@
 // CORE::PropertyBag: the framework's ordered bag of named, typed values (names may repeat).
+// Names keep their spelling but are looked up ignoring case ("cpu" finds "CPU").
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -23,7 +24,9 @@ class VARNEL_API PropertyBag {
   void clear();  // entries and error
 
   // Readers take the first entry of the name. Numbers and numeric text convert where that
-  // makes sense; a missing name, or a value that does not convert, gives the default.
+  // makes sense; a missing name, or a value that does not convert, gives the default: text
+  // that is no decimal, a bag, and for getInt a number outside 32 bits. Booleans read as 1/0
+  // and "true"/"false"; getBool also knows true/yes/on and false/no/off (any case).
   corestring get(const corestring& name, const corestring& def = corestring()) const;
   int32_t getInt(const corestring& name, int32_t def = 0) const;
   int64_t getInt64(const corestring& name, int64_t def = 0) const;
@@ -35,7 +38,7 @@ class VARNEL_API PropertyBag {
 
   // Access by index (0 <= index < size()), in insertion order.
   corestring getName(size_t index) const;  // empty text when out of range
-  Type typeAt(size_t index) const;
+  Type typeAt(size_t index) const;  // String when out of range
   corestring stringAt(size_t index) const;  // any scalar as text
   int64_t intAt(size_t index) const;
   bool boolAt(size_t index) const;
@@ -55,7 +58,7 @@ class VARNEL_API PropertyBag {
   void addBag(const corestring& name, const PropertyBag& value, bool flag = false);
   bool remove(const corestring& name);  // every entry of the name; true if any
 
-  // Error code with optional text (code 0 = no error).
+  // Error code with optional text; setError(0) with no text clears the error.
   void setError(uint32_t code, const corestring& text = corestring());
   uint32_t getError() const;
   corestring getErrorText() const;
@@ -63,6 +66,9 @@ class VARNEL_API PropertyBag {
 
  private:
   struct Entry;
+  const Entry* findFirst(const corestring& name) const;
+  void replace(Entry entry);
+
   std::vector<Entry> entries_;
   uint32_t errorCode_ = 0;
   corestring errorText_;

@@ -14,6 +14,9 @@
 #define DUPLICATE_CLOSE_SOURCE 0x00000001u
 #define DUPLICATE_SAME_ACCESS 0x00000002u
 #define SYNCHRONIZE 0x00100000u
+#define THREAD_PRIORITY_ERROR_RETURN 0x7FFFFFFF
+#define STILL_ACTIVE 259u
+#define MAXIMUM_WAIT_OBJECTS 64u
 
 // Loader notifications.
 #define DLL_PROCESS_DETACH 0
@@ -91,9 +94,23 @@ WINAPI_LAYER FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 WINAPI_LAYER DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 WINAPI_LAYER BOOL DisableThreadLibraryCalls(HMODULE module);
 
-// System error texts.
+// Environment variables (the process environment: setenv/getenv). GetEnvironmentVariableW
+// returns the length without the terminator, or the size needed (with it) when `size` is too
+// small; 0 with ERROR_ENVVAR_NOT_FOUND when the variable is not set.
+WINAPI_LAYER DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+// A null value removes the variable.
+WINAPI_LAYER BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value);
+
+// System error texts (English, ending in "\r\n" as on Windows). With
+// FORMAT_MESSAGE_ALLOCATE_BUFFER, `buffer` is really an LPWSTR* that receives a block to release
+// with LocalFree.
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+#define MAKELANGID(primary, sub) ((WORD)((((WORD)(sub)) << 10) | (WORD)(primary)))
+#define LANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
 WINAPI_LAYER DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
                                   DWORD size, void* args);
+typedef void* HLOCAL;
+WINAPI_LAYER HLOCAL LocalFree(HLOCAL memory);

@@ -34,6 +34,7 @@
 #define REG_NOTIFY_CHANGE_ATTRIBUTES 0x2u
 #define REG_NOTIFY_CHANGE_LAST_SET 0x4u
 #define REG_NOTIFY_CHANGE_SECURITY 0x8u
+#define REG_NOTIFY_THREAD_AGNOSTIC 0x10000000u
 
 WINAPI_LAYER LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY result);
 WINAPI_LAYER LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
@@ -46,6 +47,8 @@ WINAPI_LAYER LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWOR
 WINAPI_LAYER LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name);
 WINAPI_LAYER LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
                                    LPDWORD type, LPBYTE data, LPDWORD dataSize);
-// Signals `event` once when a value under the key changes (inotify); asynchronous mode only.
+// Signals `event` once when a value under the key changes (inotify); asynchronous mode only
+// (synchronous calls get ERROR_INVALID_PARAMETER). Closing the key ends its registrations
+// without signalling them.
 WINAPI_LAYER LSTATUS RegNotifyChangeKeyValue(HKEY key, BOOL watchSubtree, DWORD filter, HANDLE event,
                                              BOOL asynchronous);

@@ -4,10 +4,19 @@
 #include "win_types.h"
 #include "win_base.h"
 
-// Information classes served by NtQuerySystemInformation(Ex).
+// Status of a query whose procfs source could not be read or parsed.
+#ifndef STATUS_UNSUCCESSFUL
+#define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001)
+#endif
+
+// Information classes served by NtQuerySystemInformation(Ex). Class 5 writes the published
+// 64-bit SYSTEM_PROCESS_INFORMATION entries without thread records (NumberOfThreads still
+// counts the threads); the first entry is the idle process, pid 0, named "Idle", with one
+// thread per processor and their summed idle time as its kernel time.
 #define SystemProcessInformation 5
 #define SystemProcessorPerformanceInformation 8
 
+// Class 8 answers processor group 0 (the first 64 processors); the Ex form answers any group.
 // Both resolved by the module at run time through GetProcAddress(GetModuleHandleA("ntdll.dll"), ...).
 WINAPI_LAYER NTSTATUS NTAPI NtQuerySystemInformation(ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
 // The input is a USHORT processor group number for SystemProcessorPerformanceInformation.
@@ -36,6 +45,18 @@ WINAPI_LAYER BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status);
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
 #define TOKEN_QUERY 0x0008u
 typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+// Binary SID layout. A token's user is S-1-22-1-<uid>: revision 1, two sub-authorities,
+// identifier authority 22 (Unix users), sub-authorities 1 and the real uid.
+#define SID_REVISION 1
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+  BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+typedef struct _SID {
+  BYTE Revision;
+  BYTE SubAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+  DWORD SubAuthority[1];
+} SID, *PISID;
 typedef struct _SID_AND_ATTRIBUTES {
   PSID Sid;
   DWORD Attributes;
@@ -46,6 +67,10 @@ typedef struct _TOKEN_USER {
 typedef enum _SID_NAME_USE { SidTypeUser = 1, SidTypeGroup, SidTypeDomain, SidTypeAlias, SidTypeWellKnownGroup,
                              SidTypeDeletedAccount, SidTypeInvalid, SidTypeUnknown } SID_NAME_USE, *PSID_NAME_USE;
 
+// OpenProcess fails with ERROR_INVALID_PARAMETER for a pid that does not exist (and pid 0).
+// LookupAccountSidW resolves S-1-22-1-<uid> to the user name and the host name as domain;
+// other SIDs and unknown uids give ERROR_NONE_MAPPED. ProcessIdToSessionId reports the audit
+// session, with "never set" as session 0.
 WINAPI_LAYER HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD pid);
 WINAPI_LAYER BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 WINAPI_LAYER BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOID buffer, DWORD length,

@@ -1,0 +1,38 @@
+// The one place events are written: one line each, whole, flushed at once, in the order they
+// are emitted, from any thread.
+#pragma once
+#include <chrono>
+#include <mutex>
+#include <ostream>
+#include <string_view>
+
+#include "json.h"
+
+namespace vhost {
+
+class EventSink {
+ public:
+  enum class Mode { Json, Human };
+
+  EventSink(std::ostream& out, Mode mode);
+  EventSink(const EventSink&) = delete;
+  EventSink& operator=(const EventSink&) = delete;
+
+  Mode mode() const { return mode_; }
+
+  // JSON mode: the event as one line of JSON. Human mode: the time since start and a readable
+  // line.
+  void emit(const Json& event);
+  // A remark for the reader that is no event (what the runner is doing); human mode only.
+  void note(std::string_view text);
+
+ private:
+  void writeLine(std::string_view line);
+
+  std::mutex mutex_;
+  std::ostream& out_;
+  const Mode mode_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace vhost

@@ -1,0 +1,77 @@
+// The framework's notifications as events.
+#include "framework_events.h"
+
+#include <atomic>
+#include <cassert>
+
+#include "events.h"
+#include "varnel/logging.h"
+
+namespace vhost {
+
+namespace {
+
+// The logger pointer and the worker sink are plain function pointers; they reach the live
+// instance through this.
+std::atomic<FrameworkEvents*> current{nullptr};
+
+void externalLog(const wchar_t* component, int logLevel, const wchar_t* format, const CORE::FormatArg* args,
+                 size_t count) {
+  FrameworkEvents* events = current.load(std::memory_order_acquire);
+  if (events == nullptr) return;
+  std::wstring text = format ? CORE::formatMessage(format, args, count) : std::wstring();
+  events->onExternalLog(component ? component : L"", logLevel, text);
+}
+
+void helpdeskMessage(const CORE::corestring& worker, const CORE::corestring& op, const CORE::PropertyBag& bag) {
+  FrameworkEvents* events = current.load(std::memory_order_acquire);
+  if (events != nullptr) events->onHelpdeskMessage(worker, op, bag);
+}
+
+}  // namespace
+
+FrameworkEvents::FrameworkEvents(EventSink& sink) : sink_(sink) {
+  [[maybe_unused]] FrameworkEvents* previous = current.exchange(this, std::memory_order_acq_rel);
+  assert(previous == nullptr);
+  CORE::setHostObserver(this);
+  CORE::corelogExternal = &externalLog;
+}
+
+FrameworkEvents::~FrameworkEvents() {
+  CORE::corelogExternal = nullptr;
+  CORE::setHostObserver(nullptr);
+  current.store(nullptr, std::memory_order_release);
+}
+
+bool FrameworkEvents::setHelpdesk(bool installed) {
+  return installed ? CORE::installSinkWorker(kHelpdeskWorker, &helpdeskMessage)
+                   : CORE::removeSinkWorker(kHelpdeskWorker);
+}
+
+void FrameworkEvents::onHelpdeskMessage(const CORE::corestring& worker, const CORE::corestring& op,
+                                        const CORE::PropertyBag& bag) {
+  sink_.emit(events::message(worker, op, bag));
+}
+
+void FrameworkEvents::onSysMessage(int level, const std::wstring& source, const std::wstring& text) {
+  sink_.emit(events::sysLog(level, source, text));
+}
+void FrameworkEvents::onExternalLog(const std::wstring& component, int logLevel, const std::wstring& text) {
+  sink_.emit(events::externalLog(component, logLevel, text));
+}
+void FrameworkEvents::onLoaded(const std::wstring& moduleName) { sink_.emit(events::loaded(moduleName)); }
+void FrameworkEvents::onBroadcast(const CORE::corestring& name1, const CORE::corestring& name2,
+                                  const CORE::PropertyBag& bag) {
+  sink_.emit(events::broadcast(name1, name2, bag));
+}
+void FrameworkEvents::onRegistryWrite(const CORE::corestring& path, uint32_t type, const CORE::corestring& value,
+                                      bool ok) {
+  sink_.emit(events::regwrite(path, type, value, ok));
+}
+void FrameworkEvents::onTimerStart(uint32_t periodMs) { sink_.emit(events::timerStart(periodMs)); }
+void FrameworkEvents::onTimerStop() { sink_.emit(events::timerStop()); }
+void FrameworkEvents::onWorker(const CORE::corestring& name, bool added) {
+  sink_.emit(events::workerChanged(name, added));
+}
+
+}  // namespace vhost

@@ -1,0 +1,46 @@
+// The --help text of varnel-host.
+#include "help.h"
+
+namespace vhost {
+
+const char kHelpText[] = R"(Usage: varnel-host [options]
+
+Loads the plug-in as the host does (PluginParams, PluginInit), shows what it does, and at the
+end calls PluginExit and unloads it.
+
+Options:
+  --plugin PATH        plug-in library (default: the plug-in beside this program)
+  --registry DIR       root of the file-backed registry (sets VARNEL_REGISTRY)
+  --procfs DIR         root of the procfs tree machine data is read from (sets VARNEL_PROCFS)
+  --param NAME=VALUE   plug-in parameter, repeatable; true/false is a bool, an integer an
+                       integer, anything else a string
+  --set NAME=VALUE     alarm setting written under
+                       "HKLM\Software\Vantrel\Orvane\Performance Alarms" before start;
+                       a whole number is a DWORD, anything else a string
+  --helpdesk           install the stand-in "AgentHelpDesk" worker, which shows its messages
+  --seconds N          human mode: stop after N seconds (default: at SIGINT or SIGTERM)
+  --script FILE|-      script mode: one JSON command per line from FILE or stdin; implies --json
+  --json               one JSON event per line instead of readable lines
+  --manual-timers      host timers fire only on {"cmd":"tick"}
+  --trace-threads      switch on the host's thread begin/end trace lines
+  --level N            lowest system-message level shown (0 Trace .. 4 Error)
+  --help               this text
+
+Script commands (one JSON object per line; a bad line gives an "error" event and the script
+goes on):
+  {"op":NAME,"request":BAG,"caller":"admin"|"user"|"unknown","worker":"perfmon"}
+  {"cmd":"tick"}
+  {"cmd":"regset","path":"HKLM\\...\\Name","type":"sz"|"dword"|"multi_sz","value":V}
+  {"cmd":"regget","path":"HKLM\\...\\Name"}
+  {"cmd":"helpdesk","installed":BOOL}
+  {"cmd":"waitWorker","name":N,"timeout_ms":T,"installed":BOOL}
+  {"cmd":"sleep","ms":T}
+  {"cmd":"params","bag":BAG|null}
+  {"cmd":"exit"}
+Bags are arrays of [name, type, value] (type "str", "i32", "i64", "bool" or "bag"), of
+[name, value], or objects; untyped values have their type inferred.
+
+Exit status: 0 when done, 2 for a bad command line or a plug-in that cannot be loaded.
+)";
+
+}  // namespace vhost

@@ -1,2 +1,0 @@
-// placeholder until the runner lands
-namespace host_placeholder { int unused = 0; }

@@ -1,0 +1,120 @@
+// varnel-host's start-up, run and shut-down, in the host's order.
+#include "runner.h"
+
+#include <fstream>
+#include <memory>
+
+#include "events.h"
+#include "framework_events.h"
+#include "help.h"
+#include "options.h"
+#include "plugin_loader.h"
+#include "script_runner.h"
+#include "stop_signal.h"
+#include "varnel/threads.h"
+#include "winapi.h"
+
+namespace vhost {
+
+namespace {
+
+CORE::corestring wide(const std::string& s) { return CORE::corestring::fromUtf8(s); }
+
+int fail(std::ostream& err, const std::string& reason) {
+  err << "varnel-host: " << reason << '\n';
+  err.flush();
+  return kExitUsage;
+}
+
+// The Linux layer reads its roots from the environment on every call; setting them first
+// means nothing has read the defaults.
+bool setEnvironment(const Options& options, std::string& error) {
+  const std::pair<const wchar_t*, const std::optional<std::string>*> vars[] = {
+      {L"VARNEL_REGISTRY", &options.registry}, {L"VARNEL_PROCFS", &options.procfs}};
+  for (const auto& [name, value] : vars) {
+    if (!*value) continue;
+    if (!SetEnvironmentVariableW(name, wide(**value).c_str())) {
+      error = "cannot set " + utf8(name) + ": " + CORE::corestring::formatError(GetLastError()).utf8();
+      return false;
+    }
+  }
+  return true;
+}
+
+void configureFramework(const Options& options) {
+  if (options.level) CORE::setLogLevel(*options.level);
+  CORE::setManualTimers(options.manualTimers);
+  CORE::corerunnable_traceThreads = options.traceThreads;
+}
+
+bool writeSettings(const Options& options, std::string& error) {
+  for (const NameValue& setting : options.settings) {
+    CORE::corestring path = CORE::corestring(kAlarmSettingsKey) + L"\\" + wide(setting.name);
+    if (!CORE::registryWrite(path, settingValue(setting.value))) {
+      error = "cannot write " + path.utf8() + ": " + CORE::corestring::formatError(GetLastError()).utf8();
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int runHost(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+  Options options;
+  std::string error;
+  if (!parseOptions(args, options, error)) return fail(err, error + " (see --help)");
+  if (options.help) {
+    out << kHelpText;
+    out.flush();
+    return 0;
+  }
+
+  std::ifstream scriptFile;
+  std::istream* script = nullptr;
+  if (options.script) {
+    if (*options.script == "-") {
+      script = &in;
+    } else {
+      scriptFile.open(*options.script);
+      if (!scriptFile) return fail(err, "cannot open script " + *options.script);
+      script = &scriptFile;
+    }
+  }
+
+  if (!setEnvironment(options, error)) return fail(err, error);
+
+  EventSink sink(out, options.json ? EventSink::Mode::Json : EventSink::Mode::Human);
+  FrameworkEvents framework(sink);
+  configureFramework(options);
+
+  if (!writeSettings(options, error)) return fail(err, error);
+  if (options.helpdesk && !framework.setHelpdesk(true)) return fail(err, "cannot install the help-desk worker");
+
+  std::wstring path = options.plugin ? wide(*options.plugin).str() : defaultPluginPath();
+  sink.note("loading " + utf8(path));
+  PluginModule module;
+  PluginApi api;
+  if (!module.load(path, error) || !module.resolve(api, error)) return fail(err, error);
+
+  PluginCalls plugin(api);
+  CORE::PropertyBag params = paramBag(options.params);
+  bool paramsOk = plugin.params(&params);
+  sink.note(std::string("PluginParams: ") + (paramsOk ? "true" : "false"));
+  bool initOk = plugin.init();
+  sink.note(std::string("PluginInit: ") + (initOk ? "true" : "false"));
+  if (!initOk) err << "varnel-host: PluginInit returned false" << std::endl;
+
+  if (script != nullptr) {
+    ScriptRunner(sink, plugin, &framework).run(*script);
+  } else {
+    waitForStop(options.seconds);
+    sink.note("stopping");
+  }
+  if (!plugin.exited()) exitPlugin(plugin, sink);
+  module.unload();
+  sink.note("plug-in unloaded");
+  return 0;
+}
+
+}  // namespace vhost

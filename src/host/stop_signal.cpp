@@ -1,0 +1,30 @@
+// Waiting for SIGINT/SIGTERM or a time limit.
+#include "stop_signal.h"
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace vhost {
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onStopSignal(int) { stopRequested = 1; }
+
+}  // namespace
+
+void waitForStop(std::optional<uint32_t> seconds) {
+  stopRequested = 0;
+  std::signal(SIGINT, onStopSignal);
+  std::signal(SIGTERM, onStopSignal);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds.value_or(0));
+  // A short poll keeps this portable: the handler may only set a flag.
+  while (stopRequested == 0 && (!seconds || std::chrono::steady_clock::now() < deadline))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
+}  // namespace vhost

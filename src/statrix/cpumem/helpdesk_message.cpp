@@ -1,0 +1,34 @@
+// The help-desk message: overall figures, help-desk metrics and session figures in one bag.
+#include "cpumem/helpdesk_message.h"
+
+#include "cpumem/watch_state.h"
+#include "frame/log.h"
+#include "metrics/metric_publication.h"
+#include "process/session_metrics.h"
+
+namespace {
+constexpr const wchar_t* kHelpdeskWorker = L"AgentHelpDesk";
+constexpr unsigned long kNoTimeout = 0xFFFFFFFFul;
+}  // namespace
+
+void publishHelpdeskMessage(CORE::corecritsec& settingsLock) {
+  CORE::Varnel* system = CORE::Varnel::System();
+  if (!system->IsWorkerInstalled(kHelpdeskWorker, 0)) return;
+
+  CORE::PropertyBag message;
+  CORE::PropertyBag reply;
+  message.add(L"opcode", L"NewDataFromStatrix");
+  {
+    CORE::coresync hold(settingsLock);
+    const WatchState& watch = WatchState::instance();
+    message.setInt64(L"overall_cpu", watch.getCpu());
+    message.setInt64(L"overall_mem", watch.getMem());
+    addHelpdeskMetricValues(message);
+    addSessionCpuMetrics(message);
+    addSessionMemMetrics(message);
+  }
+  if (system->SendMsg(kHelpdeskWorker, L"HelpdeskOperation", message, reply, nullptr, nullptr, nullptr, kNoTimeout,
+                      nullptr, nullptr, true, false) != 0) {
+    LogMessage(CORE::Error, L"cannot send message to helpdesk queue");
+  }
+}

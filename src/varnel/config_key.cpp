@@ -1,0 +1,131 @@
+// Reading a bound configuration key: opening it by path and turning its values into text.
+#include "config_key.h"
+
+#include <cstring>
+#include <vector>
+
+namespace CORE::config {
+namespace {
+
+// Value names are at most this long (in characters, without the NUL) in the registry.
+constexpr DWORD kMaxValueName = 16383;
+
+std::wstring wideOf(const BYTE* data, DWORD size) {
+  std::wstring text(size / sizeof(wchar_t), L'\0');
+  if (!text.empty()) std::memcpy(text.data(), data, text.size() * sizeof(wchar_t));
+  return text;
+}
+
+template <class T>
+bool numberText(const BYTE* data, DWORD size, corestring& text) {
+  if (size < sizeof(T)) return false;
+  T v;
+  std::memcpy(&v, data, sizeof v);
+  text = corestring(v, 10);
+  return true;
+}
+
+// The text of one value; false for a type without a text form.
+bool textOf(DWORD type, const BYTE* data, DWORD size, corestring& text) {
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ: {
+      const std::wstring all = wideOf(data, size);
+      text = corestring(all.substr(0, all.find(L'\0')));
+      return true;
+    }
+    case REG_DWORD:
+      return numberText<uint32_t>(data, size, text);
+    case REG_QWORD:
+      return numberText<uint64_t>(data, size, text);
+    case REG_MULTI_SZ: {
+      // Items end at their NUL; an empty item (the double NUL) ends the list.
+      std::wstring all = wideOf(data, size);
+      const size_t end = all.find(std::wstring(L"\0\0", 2));
+      if (end != std::wstring::npos) all.resize(end);
+      while (!all.empty() && all.back() == L'\0') all.pop_back();
+      text = corestring(all);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool splitKeyPath(const corestring& keyPath, HKEY& root, std::wstring& subKey) {
+  static const struct {
+    const wchar_t* name;
+    HKEY key;
+  } roots[] = {{L"HKLM", HKEY_LOCAL_MACHINE}, {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+               {L"HKCU", HKEY_CURRENT_USER},  {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+               {L"HKU", HKEY_USERS},          {L"HKEY_USERS", HKEY_USERS},
+               {L"HKCR", HKEY_CLASSES_ROOT},  {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT}};
+  const std::wstring& p = keyPath.str();
+  const size_t sep = p.find(L'\\');
+  const corestring rootName(p.substr(0, sep));
+  for (const auto& r : roots) {
+    if (rootName.comparei(r.name) != 0) continue;
+    root = r.key;
+    subKey = sep == std::wstring::npos ? std::wstring() : p.substr(sep + 1);
+    while (!subKey.empty() && subKey.back() == L'\\') subKey.pop_back();
+    return true;
+  }
+  return false;
+}
+
+ConfigKey::~ConfigKey() {
+  if (key_) RegCloseKey(key_);
+}
+
+LSTATUS ConfigKey::open(const corestring& keyPath) {
+  HKEY root;
+  std::wstring subKey;
+  if (!splitKeyPath(keyPath, root, subKey)) return ERROR_INVALID_PARAMETER;
+  HKEY key = nullptr;
+  LSTATUS status = RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_READ | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+  // Without the right to create it, an existing key can still be opened for reading.
+  if (status != ERROR_SUCCESS) status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key);
+  if (status != ERROR_SUCCESS) return status;
+  if (key_) RegCloseKey(key_);
+  key_ = key;
+  return ERROR_SUCCESS;
+}
+
+bool ConfigKey::readAll(corestrmap& out) const {
+  if (!key_) return false;
+  corestrmap values;
+  std::vector<wchar_t> name(256);
+  std::vector<BYTE> data(1024);
+  int retries = 0;  // of the current index; a value that keeps growing is skipped
+  for (DWORD index = 0;;) {
+    DWORD nameLength = static_cast<DWORD>(name.size());
+    DWORD dataSize = static_cast<DWORD>(data.size());
+    DWORD type = REG_NONE;
+    const LSTATUS status =
+        RegEnumValueW(key_, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status == ERROR_MORE_DATA && ++retries <= 8) {
+      // Grow whichever buffer was short and read the same index again.
+      if (dataSize > data.size()) {
+        data.resize(dataSize);
+      } else if (data.size() < 64 * 1024 * 1024) {
+        data.resize(data.size() * 2);
+      }
+      if (name.size() <= kMaxValueName) name.resize(kMaxValueName + 1);
+      continue;
+    }
+    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return false;
+    corestring text;
+    if (status == ERROR_SUCCESS && textOf(type, data.data(), dataSize, text))
+      values[corestring(name.data(), nameLength)] = text;
+    ++index;
+    retries = 0;
+  }
+  out = std::move(values);
+  return true;
+}
+
+}  // namespace CORE::config

@@ -1,0 +1,35 @@
+// A registry key that a sysconfig binds to: opened (created when absent) from its path text,
+// read as a whole into name/text pairs, closed when it goes out of scope.
+#pragma once
+#include "varnel/corestring.h"
+#include "varnel/sysconfig.h"
+#include "winapi.h"
+
+namespace CORE::config {
+
+class ConfigKey {
+ public:
+  ConfigKey() = default;
+  ConfigKey(const ConfigKey&) = delete;
+  ConfigKey& operator=(const ConfigKey&) = delete;
+  ~ConfigKey();
+
+  // Opens "ROOT\Sub\Key" (HKLM, HKCU, HKU, HKCR or their long names) for reading and change
+  // notification, creating it when absent so that it can be watched. The system status.
+  LSTATUS open(const corestring& keyPath);
+  HKEY get() const { return key_; }
+  bool isOpen() const { return key_ != nullptr; }
+
+  // Every value of the key as readRegistry gives it: SZ and EXPAND_SZ up to the first NUL,
+  // DWORD and QWORD in decimal, MULTI_SZ items joined by NULs. Values of other types count as
+  // absent. False when the key cannot be read (then `out` is unchanged).
+  bool readAll(corestrmap& out) const;
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// Splits "ROOT\Sub\Key" into its predefined root and the rest; false for an unknown root.
+bool splitKeyPath(const corestring& keyPath, HKEY& root, std::wstring& subKey);
+
+}  // namespace CORE::config

@@ -1,0 +1,16 @@
+// The information classes behind NtQuerySystemInformation(Ex), one implementation file each.
+#pragma once
+#include "winapi.h"
+
+namespace winapi_linux {
+
+// Processors form groups of 64, in the order of the cpuN lines of `stat`.
+inline constexpr unsigned kProcessorsPerGroup = 64;
+
+// Class 8 for one processor group: 48 bytes per processor of the group.
+NTSTATUS queryProcessorPerformance(USHORT group, PVOID buffer, ULONG length, PULONG returned);
+
+// Class 5: the idle process, then one entry per process of the procfs root.
+NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned);
+
+}  // namespace winapi_linux

@@ -1,0 +1,21 @@
+// Conversions between the layer's wide strings (UTF-32 wchar_t) and UTF-8 file-system text.
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "layer_visible.h"
+
+namespace winapi_linux::wide_text {
+
+// nullopt for a value that is no Unicode scalar value (surrogates, above U+10FFFF).
+LAYER_VISIBLE std::optional<std::string> toUtf8(std::wstring_view text);
+// nullopt for ill-formed UTF-8 (stray or missing continuation bytes, overlong forms, surrogates,
+// values above U+10FFFF).
+LAYER_VISIBLE std::optional<std::wstring> fromUtf8(std::string_view text);
+// As fromUtf8, with U+FFFD for each ill-formed byte.
+LAYER_VISIBLE std::wstring fromUtf8Lossy(std::string_view text);
+// A NUL-terminated wide string as a view; empty for null.
+inline std::wstring_view view(const wchar_t* text) { return text ? std::wstring_view(text) : std::wstring_view(); }
+
+}  // namespace winapi_linux::wide_text

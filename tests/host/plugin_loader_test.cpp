@@ -1,0 +1,36 @@
+// Finding and loading the plug-in: its default place beside the runner, and the one-line
+// reason when a library cannot be loaded.
+#include "plugin_loader.h"
+
+#include <gtest/gtest.h>
+
+#include "json.h"
+
+namespace vhost {
+namespace {
+
+TEST(PluginLoader, DefaultPluginSitsBesideTheProgram) {
+  EXPECT_EQ(besideProgram(L"C:\\Program Files\\host\\varnel-host.exe", L"statrix.dll"),
+            L"C:\\Program Files\\host\\statrix.dll");
+  EXPECT_EQ(besideProgram(L"/opt/build/bin/varnel-host", L"statrix.so"), L"/opt/build/bin/statrix.so");
+  EXPECT_EQ(besideProgram(L"Z:/mixed\\dir/varnel-host.exe", L"statrix.dll"), L"Z:/mixed\\dir/statrix.dll");
+  EXPECT_EQ(besideProgram(L"varnel-host", L"statrix.so"), L"statrix.so");
+}
+
+TEST(PluginLoader, DefaultPathEndsInThePluginFile) {
+  std::wstring path = defaultPluginPath();
+  EXPECT_TRUE(path.ends_with(STATRIX_PLUGIN_FILE)) << utf8(path);
+  EXPECT_GT(path.size(), std::wstring_view(STATRIX_PLUGIN_FILE).size());
+}
+
+TEST(PluginLoader, MissingLibraryGivesOneLineReason) {
+  PluginModule module;
+  std::string error;
+  EXPECT_FALSE(module.load(L"no-such-dir/statrix-missing.dll", error));
+  EXPECT_TRUE(error.starts_with("cannot load plug-in no-such-dir/statrix-missing.dll: ")) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  EXPECT_NE(error.find("(error "), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace vhost

@@ -1,0 +1,89 @@
+// Script mode against a stand-in plug-in: bad lines report and the script goes on, blank lines
+// keep the numbering, PluginExit runs once, and PluginParams gets the bag (or null).
+#include "script_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "bag_json.h"
+
+namespace vhost {
+namespace {
+
+// The stand-in plug-in's exports record their calls here.
+struct Calls {
+  int exits = 0;
+  int params = 0;
+  bool lastParamsNull = false;
+  std::string lastParams;
+} calls;
+
+bool fakeInit() { return true; }
+void fakeExit() { ++calls.exits; }
+bool fakeParams(CORE::PropertyBag* bag) {
+  ++calls.params;
+  calls.lastParamsNull = bag == nullptr;
+  calls.lastParams = bag ? dumpLine(bagToJson(*bag)) : "";
+  return true;
+}
+
+class ScriptRunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { calls = Calls{}; }
+
+  std::vector<Json> run(const std::string& script) {
+    std::ostringstream out;
+    EventSink sink(out, EventSink::Mode::Json);
+    PluginCalls plugin(PluginApi{&fakeInit, &fakeExit, &fakeParams});
+    std::istringstream in(script);
+    ScriptRunner(sink, plugin, nullptr).run(in);
+    std::vector<Json> events;
+    std::istringstream lines(out.str());
+    for (std::string l; std::getline(lines, l);) events.push_back(Json::parse(l));
+    return events;
+  }
+};
+
+TEST_F(ScriptRunnerTest, BadLinesReportAndTheScriptGoesOn) {
+  std::vector<Json> events = run(
+      "{\"cmd\":\"params\",\"bag\":{\"A\":1}}\n"
+      "not json\n"
+      "\n"
+      "   \r\n"
+      "{\"cmd\":\"nosuch\"}\n"
+      "{\"cmd\":\"params\",\"bag\":null}\n");
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(dumpLine(events[0]), R"({"event":"params","result":true})");
+  EXPECT_EQ(events[1]["event"], "error");
+  EXPECT_EQ(events[1]["line"], 2);
+  EXPECT_EQ(events[2]["event"], "error");
+  EXPECT_EQ(events[2]["line"], 5);  // blank lines are skipped but counted
+  EXPECT_EQ(events[2]["text"], "unknown command \"nosuch\"");
+  EXPECT_EQ(dumpLine(events[3]), R"({"event":"params","result":true})");
+  EXPECT_EQ(calls.params, 2);
+  EXPECT_TRUE(calls.lastParamsNull);
+}
+
+TEST_F(ScriptRunnerTest, ParamsGetTheBag) {
+  run(R"({"cmd":"params","bag":[["PulseTimerDelay","i64",5],["x","y"]]})");
+  EXPECT_FALSE(calls.lastParamsNull);
+  EXPECT_EQ(calls.lastParams, R"([["PulseTimerDelay","i64",5],["x","str","y"]])");
+}
+
+TEST_F(ScriptRunnerTest, ExitRunsPluginExitOnce) {
+  std::vector<Json> events = run("{\"cmd\":\"exit\"}\n{\"cmd\":\"sleep\",\"ms\":1}\n{\"cmd\":\"exit\"}\n");
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(dumpLine(events[0]), R"({"event":"exited"})");
+  EXPECT_EQ(dumpLine(events[1]), R"({"event":"exited"})");
+  EXPECT_EQ(calls.exits, 1);
+}
+
+TEST_F(ScriptRunnerTest, HelpdeskWithoutFrameworkIsAnError) {
+  std::vector<Json> events = run(R"({"cmd":"helpdesk","installed":true})");
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(dumpLine(events[0]), R"({"event":"error","line":1,"text":"cannot install the help-desk worker"})");
+}
+
+}  // namespace
+}  // namespace vhost

@@ -1,0 +1,206 @@
+// Temporary procfs trees for tests, written in the formats of the kernel's files.
+#include "support/linux/fixture_tree.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace statrix_test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kProcfsVariable = "VARNEL_PROCFS";
+
+std::string format(const char* fmt, auto... args) {
+  char buf[512];
+  int n = std::snprintf(buf, sizeof buf, fmt, args...);
+  return std::string(buf, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
+}
+
+uint64_t pageKb() { return static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)) / 1024; }
+uint64_t residentKb(const FakeProcess& p) { return p.rssAnonKb + p.rssFileKb; }
+// Address space of a user process: what is resident plus some unmapped reserve.
+uint64_t virtualKb(const FakeProcess& p) { return p.kernelThread ? 0 : residentKb(p) + p.vmSwapKb + 10240; }
+
+const char* stateName(char state) {
+  switch (state) {
+    case 'R':
+      return "R (running)";
+    case 'D':
+      return "D (disk sleep)";
+    case 'Z':
+      return "Z (zombie)";
+    case 'I':
+      return "I (idle)";
+    default:
+      return "S (sleeping)";
+  }
+}
+
+}  // namespace
+
+FixtureTree::FixtureTree() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/procfs-fixture-XXXXXX";
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+  root_ = pattern;
+  cpus_.resize(1);
+  writeStat();
+  setMeminfo(16u << 20, 8u << 20);
+}
+
+FixtureTree::~FixtureTree() {
+  if (activated_) {
+    if (hadPrevious_)
+      ::setenv(kProcfsVariable, previous_.c_str(), 1);
+    else
+      ::unsetenv(kProcfsVariable);
+  }
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+void FixtureTree::activate() {
+  if (!activated_) {
+    const char* previous = std::getenv(kProcfsVariable);
+    hadPrevious_ = previous != nullptr;
+    previous_ = previous ? previous : "";
+    activated_ = true;
+  }
+  ::setenv(kProcfsVariable, root_.c_str(), 1);
+}
+
+void FixtureTree::setCpus(std::vector<FakeCpu> cpus) {
+  cpus_ = std::move(cpus);
+  writeStat();
+}
+
+void FixtureTree::setCpuCount(size_t count, FakeCpu each) { setCpus(std::vector<FakeCpu>(count, each)); }
+
+void FixtureTree::setBootTime(uint64_t btime) {
+  bootTime_ = btime;
+  writeStat();
+}
+
+void FixtureTree::setCounters(uint64_t contextSwitches, uint64_t processesCreated, uint64_t running, uint64_t blocked) {
+  counters_[0] = contextSwitches;
+  counters_[1] = processesCreated;
+  counters_[2] = running;
+  counters_[3] = blocked;
+  writeStat();
+}
+
+void FixtureTree::writeStat() {
+  FakeCpu sum;
+  for (const FakeCpu& c : cpus_) {
+    sum.user += c.user, sum.nice += c.nice, sum.system += c.system, sum.idle += c.idle;
+    sum.iowait += c.iowait, sum.irq += c.irq, sum.softirq += c.softirq, sum.steal += c.steal;
+  }
+  auto line = [](const std::string& label, const FakeCpu& c) {
+    return label + format(" %llu %llu %llu %llu %llu %llu %llu %llu 0 0\n", (unsigned long long)c.user,
+                          (unsigned long long)c.nice, (unsigned long long)c.system, (unsigned long long)c.idle,
+                          (unsigned long long)c.iowait, (unsigned long long)c.irq, (unsigned long long)c.softirq,
+                          (unsigned long long)c.steal);
+  };
+  std::string text = line("cpu ", sum);
+  for (size_t i = 0; i < cpus_.size(); ++i) text += line("cpu" + std::to_string(i), cpus_[i]);
+  text += "intr 12345 0 0 0 0\n";
+  text += format("ctxt %llu\nbtime %llu\nprocesses %llu\nprocs_running %llu\nprocs_blocked %llu\n",
+                 (unsigned long long)counters_[0], (unsigned long long)bootTime_, (unsigned long long)counters_[1],
+                 (unsigned long long)counters_[2], (unsigned long long)counters_[3]);
+  text += "softirq 100 0 10 0 20 30 0 0 40 0 0\n";
+  writeFile("stat", text);
+}
+
+void FixtureTree::setMeminfo(uint64_t totalKb, uint64_t availableKb, uint64_t swapTotalKb, uint64_t swapFreeKb) {
+  auto kb = [](const char* name, uint64_t v) { return format("%-16s%8llu kB\n", name, (unsigned long long)v); };
+  uint64_t free = availableKb / 2, cached = availableKb - free;
+  uint64_t used = totalKb > availableKb ? totalKb - availableKb : 0;
+  uint64_t swapUsed = swapTotalKb > swapFreeKb ? swapTotalKb - swapFreeKb : 0;
+  std::string text = kb("MemTotal:", totalKb) + kb("MemFree:", free) + kb("MemAvailable:", availableKb) +
+                     kb("Buffers:", 0) + kb("Cached:", cached) + kb("SwapCached:", 0) + kb("Active:", used) +
+                     kb("Inactive:", 0) + kb("SwapTotal:", swapTotalKb) + kb("SwapFree:", swapFreeKb) +
+                     kb("Dirty:", 0) + kb("AnonPages:", used) + kb("Shmem:", 0) +
+                     kb("CommitLimit:", totalKb / 2 + swapTotalKb) + kb("Committed_AS:", used + swapUsed) +
+                     kb("VmallocTotal:", 34359738367ull) + kb("HugePages_Total:", 0);
+  writeFile("meminfo", text);
+}
+
+std::string FixtureTree::statText(const FakeProcess& p) {
+  // Fields 1-25 as the kernel prints them, then the 27 later ones (exit_signal 17).
+  unsigned long flags = p.kernelThread ? 0x208040ul : 0x400100ul;
+  std::string text = format("%u (", p.pid) + p.comm + ") ";
+  text += format("%c %u %u %u 0 -1 %lu 0 0 0 0 %llu %llu 0 0 %d %d %u 0 %llu %llu %llu 18446744073709551615", p.state,
+                 p.ppid, p.pid, p.pid, flags, (unsigned long long)p.utime, (unsigned long long)p.stime, 20 + p.nice,
+                 p.nice, p.threads, (unsigned long long)p.starttime, (unsigned long long)virtualKb(p) * 1024,
+                 (unsigned long long)(residentKb(p) / pageKb()));
+  text += " 1 1 0 0 0 0 0 0 0 0 0 0 17 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+  return text;
+}
+
+std::string FixtureTree::statusText(const FakeProcess& p) {
+  auto kb = [](const char* name, uint64_t v) { return format("%s\t%8llu kB\n", name, (unsigned long long)v); };
+  std::string text = "Name:\t" + p.comm + "\n";
+  text += format("Umask:\t0022\nState:\t%s\nTgid:\t%u\nNgid:\t0\nPid:\t%u\nPPid:\t%u\nTracerPid:\t0\n",
+                 stateName(p.state), p.pid, p.pid, p.ppid);
+  text += format("Uid:\t%u\t%u\t%u\t%u\nGid:\t%u\t%u\t%u\t%u\nFDSize:\t64\nGroups:\t\n", p.uid, p.uid, p.uid, p.uid,
+                 p.uid, p.uid, p.uid, p.uid);
+  text += format("Kthread:\t%d\n", p.kernelThread ? 1 : 0);
+  if (!p.kernelThread) {
+    text += kb("VmPeak:", virtualKb(p)) + kb("VmSize:", virtualKb(p)) + kb("VmLck:", 0) + kb("VmPin:", 0) +
+            kb("VmHWM:", residentKb(p)) + kb("VmRSS:", residentKb(p)) + kb("RssAnon:", p.rssAnonKb) +
+            kb("RssFile:", p.rssFileKb) + kb("RssShmem:", 0) + kb("VmData:", p.rssAnonKb) + kb("VmStk:", 132) +
+            kb("VmExe:", 20) + kb("VmLib:", 0) + kb("VmPTE:", 40) + kb("VmSwap:", p.vmSwapKb) + kb("HugetlbPages:", 0);
+  }
+  text +=
+      format("Threads:\t%u\nSigQ:\t0/63432\nvoluntary_ctxt_switches:\t10\nnonvoluntary_ctxt_switches:\t1\n", p.threads);
+  return text;
+}
+
+void FixtureTree::addProcess(const FakeProcess& p) {
+  std::string dir = std::to_string(p.pid) + "/";
+  fs::create_directories(fs::path(root_) / std::to_string(p.pid));
+  writeFile(dir + "stat", statText(p));
+  writeFile(dir + "status", statusText(p));
+  uint64_t pages = pageKb();
+  writeFile(dir + "statm",
+            format("%llu %llu %llu 5 0 %llu 0\n", (unsigned long long)(virtualKb(p) / pages),
+                   (unsigned long long)(residentKb(p) / pages), (unsigned long long)(p.rssFileKb / pages),
+                   (unsigned long long)(p.rssAnonKb / pages)));
+  writeFile(dir + "comm", p.comm + "\n");
+  writeFile(dir + "sessionid", std::to_string(p.sessionId));  // the kernel writes no line end
+}
+
+void FixtureTree::addProcesses(size_t count, uint32_t firstPid) {
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t pid = firstPid + static_cast<uint32_t>(i);
+    FakeProcess p;
+    p.pid = pid;
+    p.comm = "proc" + std::to_string(pid);
+    p.utime = 10 + i;
+    p.stime = 5 + i;
+    p.starttime = 1000 + i;
+    p.rssAnonKb = 1024;
+    addProcess(p);
+  }
+}
+
+void FixtureTree::removeProcess(uint32_t pid) { fs::remove_all(fs::path(root_) / std::to_string(pid)); }
+
+void FixtureTree::writeFile(std::string_view relativePath, std::string_view text) {
+  fs::path path = fs::path(root_) / relativePath;
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void FixtureTree::removeFile(std::string_view relativePath) { fs::remove(fs::path(root_) / relativePath); }
+
+}  // namespace statrix_test

@@ -1,0 +1,37 @@
+// Temporary directories for tests.
+#include "support/linux/scratch_dir.h"
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+namespace statrix_test {
+
+ScratchDir::ScratchDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/statrix-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  path_ = buffer.data();
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDir::write(const std::string& name, const std::string& content) const {
+  std::string file = path_ + "/" + name;
+  std::ofstream out(file, std::ios::binary);
+  out << content;
+  if (!out) throw std::runtime_error("cannot write " + file);
+  return file;
+}
+
+}  // namespace statrix_test

@@ -1,0 +1,23 @@
+// A fresh temporary directory for one test (a registry root, a script file), removed with
+// everything in it when the object goes.
+#pragma once
+#include <string>
+
+namespace statrix_test {
+
+class ScratchDir {
+ public:
+  ScratchDir();  // under $TMPDIR, else /tmp
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Writes `content` to the file `name` inside the directory and returns its full path.
+  std::string write(const std::string& name, const std::string& content) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace statrix_test

@@ -1,0 +1,119 @@
+// Tests of CORE::corestring: UTF-8, matching, splitting, numbers, paths and system texts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "varnel/coreexception.h"
+#include "varnel/corestring.h"
+#include "winapi.h"
+
+namespace {
+
+using CORE::corestring;
+using Texts = std::vector<std::wstring>;
+
+Texts split(const corestring& s, wchar_t sep, bool trimItems, size_t maxCount = 0) {
+  Texts out;
+  for (const corestring& item : s.split(sep, trimItems, maxCount)) out.push_back(item.str());
+  return out;
+}
+
+TEST(CorestringUtf8, RoundTripsNonAsciiAndReplacesInvalidInput) {
+  const std::string utf8 = "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80";  // café 中 😀
+  const corestring s = corestring::fromUtf8(utf8);
+  EXPECT_EQ(s.utf8(), utf8);
+  EXPECT_EQ(s.str(), L"caf\u00e9 \u4e2d \U0001F600");  // a surrogate pair where wchar_t has 2 bytes
+  EXPECT_EQ(corestring::fromUtf8("a\xFF" "b").str(), L"a\uFFFDb");
+  EXPECT_EQ(corestring::fromUtf8("\xC0\xAF").str(), L"\uFFFD\uFFFD");              // overlong "/"
+  EXPECT_EQ(corestring::fromUtf8("\xED\xA0\x80").str(), L"\uFFFD\uFFFD\uFFFD");    // encoded surrogate
+  EXPECT_EQ(corestring::fromUtf8("\xE4\xB8").str(), L"\uFFFD");                    // cut off
+}
+
+TEST(Corestring, NumbersInRadixAndOperators) {
+  EXPECT_EQ(corestring(-123, 10), corestring(L"-123"));
+  EXPECT_EQ(corestring(INT64_MIN, 10), corestring(L"-9223372036854775808"));
+  EXPECT_EQ(corestring(UINT64_MAX, 16), corestring(L"ffffffffffffffff"));
+  EXPECT_EQ(corestring(255, 2), corestring(L"11111111"));
+  corestring s(L"ab");
+  s += L"c";
+  EXPECT_EQ(s + corestring(L"d"), corestring(L"abcd"));
+  const CORE::coreException e(corestring(L"caf\u00e9"), 87);
+  EXPECT_EQ(corestring(e), corestring(L"caf\u00e9"));
+  EXPECT_STREQ(e.what(), "caf\xC3\xA9");
+}
+
+TEST(Corestring, CompareAndWildMatchIgnoringCase) {
+  EXPECT_EQ(corestring(L"collectCpuAndMem").comparei(L"COLLECTCPUANDMEM"), 0);
+  EXPECT_EQ(corestring(L"\u00c9T\u00c9 \u0414").comparei(L"\u00e9t\u00e9 \u0434"), 0);  // Latin-1, Cyrillic
+  EXPECT_LT(corestring(L"abc").comparei(L"ABD"), 0);
+  EXPECT_GT(corestring(L"abcd").comparei(L"ABC"), 0);
+
+  const std::wstring longText(200, L'a');
+  const struct {
+    const wchar_t* text;
+    const wchar_t* pattern;
+    bool caseSensitive, expected;
+  } cases[] = {
+      {L"anything", L"*", true, true},      {L"", L"*", true, true},
+      {L"a", L"", true, false},             {L"", L"?", true, false},
+      {L"NOTEPAD", L"note*", false, true},  {L"NOTEPAD", L"note*", true, false},
+      {L"svchost", L"s?chost", true, true}, {L"svchost", L"s?host", true, false},
+      {L"abcbcd", L"a*bcd", true, true},    {L"mississippi", L"m*iss*ppi", true, true},
+      {L"mississippi", L"m*x*", true, false}, {L"abc", L"**a**c**", true, true},
+      {longText.c_str(), L"*a*a*a*a*a*a*a*a*b", true, false},  // no exponential backtracking
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(corestring(c.text).wildMatch(c.pattern, c.caseSensitive), c.expected)
+        << corestring(c.text).utf8() << " ~ " << corestring(c.pattern).utf8();
+}
+
+TEST(Corestring, FindSubstrTrimSplit) {
+  EXPECT_EQ(corestring(L"a,b,c").find(L",", 2), 3u);
+  EXPECT_EQ(corestring(L"a,b").substr(2), corestring(L"b"));
+  EXPECT_EQ(corestring(L"a,b").substr(99), corestring());
+  EXPECT_EQ(corestring(L" \t\r\n x y \n").trim(), corestring(L"x y"));
+  EXPECT_EQ(corestring(L" \t ").trim(), corestring());
+  EXPECT_EQ(split(L",a,,b,", L',', false), (Texts{L"", L"a", L"", L"b", L""}));
+  EXPECT_EQ(split(L"", L',', false), (Texts{L""}));
+  EXPECT_EQ(split(L" a , b c ", L',', true), (Texts{L"a", L"b c"}));
+  EXPECT_EQ(split(L"k=v=w", L'=', false, 2), (Texts{L"k", L"v=w"}));
+  EXPECT_EQ(split(L"a,b", L',', false, 1), (Texts{L"a,b"}));
+  EXPECT_EQ(split(corestring(L"238\0Processor", 13), L'\0', false), (Texts{L"238", L"Processor"}));
+}
+
+TEST(Corestring, IntegerAndBoolConversions) {
+  EXPECT_EQ(corestring(L"  -17 ").toInt(false), -17);
+  EXPECT_EQ(corestring(L"12ms").toInt(true), 12);
+  EXPECT_EQ(corestring(L"12ms").toInt(false), 0);
+  for (const wchar_t* notNumber : {L"", L"abc", L"- 5", L"+"}) EXPECT_EQ(corestring(notNumber).toInt(), 0);
+  // Out-of-range values saturate; toUInt wraps negative numbers to 32 bits.
+  EXPECT_EQ(corestring(L"2147483648").toInt(), INT32_MAX);
+  EXPECT_EQ(corestring(L"-99999999999999999999").toInt(), INT32_MIN);
+  EXPECT_EQ(corestring(L"99999999999999999999").toInt64(), INT64_MAX);
+  EXPECT_EQ(corestring(L"5000000000").toInt64(), 5000000000);
+  EXPECT_EQ(corestring(L"4294967296").toUInt(), 4294967295u);
+  EXPECT_EQ(corestring(L"-1").toUInt(), 4294967295u);
+  for (const wchar_t* yes : {L"1", L"TRUE", L" Yes ", L"on", L"-1"}) EXPECT_TRUE(corestring(yes).toBool());
+  for (const wchar_t* no : {L"0", L"false", L"off", L"", L"1x"}) EXPECT_FALSE(corestring(no).toBool());
+}
+
+TEST(Corestring, PathParts) {
+  EXPECT_EQ(corestring(L"C:\\x\\statrix.dll").lastPath().dropSuffix(), corestring(L"statrix"));
+  EXPECT_EQ(corestring(L"/opt/x/libvarnel.so").lastPath(), corestring(L"libvarnel.so"));
+  EXPECT_EQ(corestring(L"a.tar.gz").dropSuffix(), corestring(L"a.tar"));
+  EXPECT_EQ(corestring(L"C:\\dir.d\\svchost").dropSuffix(), corestring(L"C:\\dir.d\\svchost"));
+  EXPECT_EQ(corestring(L".profile").dropSuffix(), corestring(L".profile"));
+}
+
+TEST(CorestringSystem, ErrorTextsAndModuleName) {
+  SetLastError(1234);
+  const corestring known = corestring::formatError(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetLastError(), 1234u);  // callers may read the code after asking for its text
+  EXPECT_FALSE(known.empty());
+  EXPECT_EQ(known, known.trim());
+  EXPECT_EQ(corestring::formatError(0x2FFFFFFFu), corestring(L"Unknown error 805306367"));
+  EXPECT_EQ(corestring::getModuleName(nullptr).lastPath().dropSuffix(), corestring(L"varnel_corestring_test"));
+}
+
+}  // namespace

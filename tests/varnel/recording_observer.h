@@ -1,0 +1,101 @@
+// A host observer for the runtime's tests: records timer, worker, broadcast and log events and
+// lets a test wait for one.
+#pragma once
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "varnel/host_control.h"
+
+namespace varnel_test {
+
+struct Event {
+  std::wstring kind;  // "timer-start", "timer-stop", "worker-added", "worker-removed", "broadcast", "log"
+  std::wstring name;  // worker name, broadcast name, log source
+  std::wstring text;  // log text, second broadcast name
+  int64_t number = 0; // period, log level
+};
+
+// Installs itself for its lifetime.
+class RecordingObserver : public CORE::HostObserver {
+ public:
+  RecordingObserver() { CORE::setHostObserver(this); }
+  ~RecordingObserver() override { CORE::setHostObserver(nullptr); }
+
+  void onSysMessage(int level, const std::wstring& source, const std::wstring& text) override {
+    add({L"log", source, text, level});
+  }
+  void onBroadcast(const CORE::corestring& name1, const CORE::corestring& name2, const CORE::PropertyBag&) override {
+    add({L"broadcast", name1.str(), name2.str(), 0});
+  }
+  void onTimerStart(uint32_t periodMs) override { add({L"timer-start", L"", L"", periodMs}); }
+  void onTimerStop() override { add({L"timer-stop", L"", L"", 0}); }
+  void onWorker(const CORE::corestring& name, bool added) override {
+    add({added ? L"worker-added" : L"worker-removed", name.str(), L"", 0});
+  }
+
+  std::vector<Event> events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<std::wstring> kinds() const {
+    std::vector<std::wstring> out;
+    for (const Event& e : events()) out.push_back(e.kind);
+    return out;
+  }
+  bool waitFor(const std::function<bool(const Event&)>& match, std::chrono::seconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, timeout, [&] {
+      for (const Event& e : events_)
+        if (match(e)) return true;
+      return false;
+    });
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+  }
+
+ private:
+  void add(Event e) {
+    {
+      std::lock_guard lock(mutex_);
+      events_.push_back(std::move(e));
+    }
+    cv_.notify_all();
+  }
+
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<Event> events_;
+};
+
+// A one-shot latch with a generous time-out, for handing control between threads.
+class Signal {
+ public:
+  void set() {
+    {
+      std::lock_guard lock(mutex_);
+      set_ = true;
+    }
+    cv_.notify_all();
+  }
+  bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, timeout, [&] { return set_; });
+  }
+  bool isSet() {
+    std::lock_guard lock(mutex_);
+    return set_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool set_ = false;
+};
+
+}  // namespace varnel_test

@@ -1,0 +1,321 @@
+// Registry-backed settings: defaults, values written by this process, by another thread and by
+// an outside writer reaching `changed`, exactly-once delivery under syncConfiguration, deleted
+// values, and unbinding (no `changed` afterwards, waiting for a running one).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "recording_observer.h"
+#include "varnel/host_control.h"
+#include "varnel/sysconfig.h"
+#include "winapi.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using CORE::corestring;
+using varnel_test::Signal;
+
+using Change = std::pair<std::wstring, std::wstring>;
+
+// Records every change; `hook` runs inside `changed` after the base has taken the value.
+class Recorder : public CORE::sysconfig {
+ public:
+  ~Recorder() override { cleanup(); }
+
+  void changed(const corestring& name, corestring& value) override {
+    CORE::coresync hold(settingsLock());  // as the watch does: the settings lock around its update
+    CORE::sysconfig::changed(name, value);
+    if (hook) hook(name);
+    {
+      std::lock_guard lock(mutex_);
+      changes_.emplace_back(name.str(), value.str());
+    }
+    cv_.notify_all();
+  }
+
+  std::vector<Change> changes() {
+    std::lock_guard lock(mutex_);
+    return changes_;
+  }
+  size_t count(const Change& c) {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(std::count(changes_.begin(), changes_.end(), c));
+  }
+  bool waitFor(const Change& c, std::chrono::milliseconds timeout = 20s) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, timeout, [&] { return std::find(changes_.begin(), changes_.end(), c) != changes_.end(); });
+  }
+
+  bool waitForCount(size_t n, std::chrono::milliseconds timeout = 20s) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, timeout, [&] { return changes_.size() >= n; });
+  }
+
+  std::function<void(const corestring&)> hook;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<Change> changes_;
+};
+
+// Every test binds its own key under a private root (the file-backed registry) or a test key
+// of the system registry (Windows).
+class Sysconfig : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static std::string assignment;
+    root() = std::filesystem::temp_directory_path() /
+             ("varnel-sysconfig-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::filesystem::create_directories(root());
+    assignment = "VARNEL_REGISTRY=" + root().string();
+    putenv(assignment.data());
+  }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root(), ignored);
+  }
+  static std::filesystem::path& root() {
+    static std::filesystem::path path;
+    return path;
+  }
+
+  void SetUp() override {
+    static int serial = 0;
+    subKey_ = L"Software\\StatrixRuntimeTest\\" + std::to_wstring(std::chrono::steady_clock::now().time_since_epoch().count()) +
+              L"-" + std::to_wstring(++serial);
+    keyPath_ = L"HKLM\\" + subKey_;
+    defaults_ = {{L"Interval", L"30"}, {L"Threshold", L"90"}, {L"List", L"*"}};
+  }
+
+  bool bind(Recorder& config) { return config.init(keyPath_, defaults_, true, true); }
+
+  bool write(const std::wstring& name, const std::wstring& text, uint32_t type = REG_SZ) {
+    CORE::RegistryValue value;
+    value.type = type;
+    value.text = text;
+    return CORE::registryWrite(keyPath_ + L"\\" + name, value);
+  }
+  bool remove(const std::wstring& name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+      return false;
+    const bool ok = RegDeleteValueW(key, name.c_str()) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+  }
+
+  // Writes a value as an outside writer: by hand into the file-backed registry (the file of
+  // the value in the key's directory), or with the system's reg tool in its own process.
+  bool writeFromOutside(const std::string& name, const std::string& text) {
+    std::filesystem::path dir = root() / "HKLM";
+    for (const auto& part : corestring(subKey_).split(L'\\', false)) dir /= part.utf8();
+    if (std::filesystem::is_directory(dir)) {
+      std::ofstream out(dir / name, std::ios::trunc);
+      out << text << "\n";
+      return static_cast<bool>(out);
+    }
+    const std::string command = "reg add \"" + corestring(keyPath_).utf8() + "\" /v " + name + " /t REG_SZ /d " +
+                                text + " /f >NUL 2>&1";
+    return std::system(command.c_str()) == 0;
+  }
+
+  std::wstring subKey_;
+  std::wstring keyPath_;
+  CORE::corestrmap defaults_;
+};
+
+TEST_F(Sysconfig, DefaultsApplyWhileTheKeyHasNoValues) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  EXPECT_EQ(config.get(L"Interval"), corestring(L"30"));
+  EXPECT_EQ(config.get(L"INTERVAL"), corestring(L"30"));
+  EXPECT_EQ(config.getInt(L"Threshold"), 90);
+  EXPECT_EQ(config.get(L"Unknown"), corestring());
+  CORE::syncConfiguration();
+  EXPECT_TRUE(config.changes().empty());
+}
+
+TEST_F(Sysconfig, InitCachesValuesAlreadyThereWithoutReportingThem) {
+  ASSERT_TRUE(write(L"Interval", L"45", REG_DWORD));
+  ASSERT_TRUE(write(L"Extra", L"text"));
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  EXPECT_EQ(config.get(L"interval"), corestring(L"45"));
+  EXPECT_EQ(config.get(L"Extra"), corestring(L"text"));
+  CORE::syncConfiguration();
+  EXPECT_TRUE(config.changes().empty());
+}
+
+TEST_F(Sysconfig, AWriteFromAnotherThreadReachesChangedByItself) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  std::thread writer([&] { EXPECT_TRUE(write(L"Threshold", L"75", REG_DWORD)); });
+  writer.join();
+  ASSERT_TRUE(config.waitFor({L"Threshold", L"75"}));
+  EXPECT_EQ(config.get(L"Threshold"), corestring(L"75"));
+}
+
+TEST_F(Sysconfig, AnOutsideWriterIsNoticed) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  ASSERT_TRUE(writeFromOutside("Interval", "12"));
+  ASSERT_TRUE(config.waitFor({L"Interval", L"12"}));
+  EXPECT_EQ(config.getInt(L"Interval"), 12);
+}
+
+TEST_F(Sysconfig, SyncDeliversEveryChangeExactlyOnce) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  for (int i = 1; i <= 20; ++i) {
+    const std::wstring text = std::to_wstring(i);
+    ASSERT_TRUE(write(L"Interval", text, REG_DWORD));
+    CORE::syncConfiguration();
+    // Delivered by the time sync returns, whoever noticed it.
+    ASSERT_EQ(config.count({L"Interval", text}), 1u) << "value " << i;
+  }
+  std::this_thread::sleep_for(200ms);  // the watcher catches up with nothing left to deliver
+  CORE::syncConfiguration();
+  EXPECT_EQ(config.changes().size(), 20u);
+}
+
+TEST_F(Sysconfig, ADeletedValueFallsBackToItsDefault) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  ASSERT_TRUE(write(L"Threshold", L"50"));
+  ASSERT_TRUE(write(L"Extra", L"x"));
+  ASSERT_TRUE(write(L"List", L"*"));  // equal to its default: nothing changes
+  CORE::syncConfiguration();
+  ASSERT_TRUE(remove(L"Threshold"));
+  ASSERT_TRUE(remove(L"Extra"));
+  ASSERT_TRUE(remove(L"List"));
+  CORE::syncConfiguration();
+  // Writes and deletions may each be noticed on their own, so only the set is fixed.
+  EXPECT_EQ(config.count({L"Threshold", L"50"}), 1u);
+  EXPECT_EQ(config.count({L"Threshold", L"90"}), 1u);  // its default
+  EXPECT_EQ(config.count({L"Extra", L"x"}), 1u);
+  EXPECT_EQ(config.count({L"Extra", L""}), 1u);  // no default: empty
+  EXPECT_EQ(config.changes().size(), 4u);        // "List" never differed from its default
+  EXPECT_EQ(config.get(L"Threshold"), corestring(L"90"));
+}
+
+TEST_F(Sysconfig, NoChangedAfterCleanup) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  ASSERT_TRUE(write(L"Interval", L"10"));
+  CORE::syncConfiguration();
+  config.cleanup();
+  ASSERT_TRUE(write(L"Interval", L"11"));
+  CORE::syncConfiguration();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(config.changes(), (std::vector<Change>{{L"Interval", L"10"}}));
+  EXPECT_EQ(config.get(L"Interval"), corestring(L"10"));  // the last settings stay readable
+}
+
+TEST_F(Sysconfig, CleanupWaitsForARunningChanged) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  Signal entered;
+  std::atomic<bool> finished{false};
+  config.hook = [&](const corestring&) {
+    entered.set();
+    std::this_thread::sleep_for(100ms);
+    finished = true;
+  };
+  ASSERT_TRUE(write(L"Interval", L"5"));
+  std::thread syncer([] { CORE::syncConfiguration(); });
+  ASSERT_TRUE(entered.wait());
+  config.cleanup();
+  EXPECT_TRUE(finished.load());
+  syncer.join();
+}
+
+TEST_F(Sysconfig, CleanupFromInsideChangedEndsDelivery) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  config.hook = [&](const corestring&) { config.cleanup(); };
+  ASSERT_TRUE(write(L"Interval", L"1"));
+  ASSERT_TRUE(write(L"Threshold", L"2"));
+  CORE::syncConfiguration();
+  // Whoever delivered the first change (sync or the watcher) stopped there.
+  ASSERT_TRUE(config.waitForCount(1));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(config.changes().size(), 1u);
+}
+
+TEST_F(Sysconfig, ChangedMayWriteAndSyncWithoutDeadlock) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  config.hook = [&](const corestring& name) {
+    if (name.comparei(L"Interval") == 0) {
+      write(L"Threshold", L"66");
+      CORE::syncConfiguration();  // nested: the running scan looks again instead
+    }
+  };
+  ASSERT_TRUE(write(L"Interval", L"8"));
+  CORE::syncConfiguration();
+  EXPECT_EQ(config.count({L"Threshold", L"66"}), 1u);
+}
+
+TEST_F(Sysconfig, UpdateWritesAndDeliversBeforeReturning) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  ASSERT_TRUE(write(L"Interval", L"30", REG_DWORD));
+  CORE::syncConfiguration();
+  ASSERT_TRUE(config.update(L"Interval", L"60"));
+  EXPECT_EQ(config.count({L"Interval", L"60"}), 1u);
+  const auto stored = CORE::registryRead(keyPath_ + L"\\Interval");
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(stored->type, static_cast<uint32_t>(REG_DWORD));  // the value keeps its type
+  EXPECT_EQ(stored->text, corestring(L"60"));
+}
+
+TEST_F(Sysconfig, SettingsAreReadWhileChangesArrive) {
+  // The watch's pattern: `changed` holds the settings lock while readers call get.
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop) {
+      const int v = config.getInt(L"Interval");
+      EXPECT_TRUE(v == 30 || (v >= 100 && v < 110));
+    }
+  });
+  for (int i = 100; i < 110; ++i) {
+    ASSERT_TRUE(write(L"Interval", std::to_wstring(i)));
+    CORE::syncConfiguration();
+  }
+  stop = true;
+  reader.join();
+  EXPECT_EQ(config.getInt(L"Interval"), 109);
+}
+
+TEST_F(Sysconfig, TwoBindingsAreWatchedTogether) {
+  Recorder first;
+  ASSERT_TRUE(bind(first));
+  const std::wstring firstKey = keyPath_;
+  SetUp();  // a second key
+  Recorder second;
+  ASSERT_TRUE(bind(second));
+  ASSERT_TRUE(write(L"List", L"a,b"));
+  ASSERT_TRUE(second.waitFor({L"List", L"a,b"}));
+  CORE::RegistryValue v;
+  v.type = REG_SZ;
+  v.text = L"c";
+  ASSERT_TRUE(CORE::registryWrite(firstKey + L"\\List", v));
+  ASSERT_TRUE(first.waitFor({L"List", L"c"}));
+  EXPECT_EQ(second.count({L"List", L"c"}), 0u);
+}
+
+}  // namespace

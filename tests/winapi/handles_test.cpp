@@ -1,0 +1,152 @@
+// Handle table, waits and events of the Linux layer: invalid and stale handles, time-outs,
+// auto- and manual-reset events, waits for several objects and DuplicateHandle.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "winapi.h"
+
+namespace {
+
+HANDLE newEvent(bool manualReset, bool initial = false) { return CreateEventW(nullptr, manualReset, initial, nullptr); }
+
+HANDLE duplicate(HANDLE source, DWORD options = DUPLICATE_SAME_ACCESS) {
+  HANDLE copy = nullptr;
+  return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, options) ? copy : nullptr;
+}
+
+#define EXPECT_ERROR(call, result, code) \
+  do {                                   \
+    SetLastError(0);                     \
+    EXPECT_EQ(call, result);             \
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(code)); \
+  } while (0)
+
+TEST(HandleTable, ClosedStaleAndUnknownHandlesAreInvalid) {
+  HANDLE stale = newEvent(true);
+  ASSERT_TRUE(CloseHandle(stale));
+  // The freed slot is reused by one of these; the stale value must not reach it.
+  std::vector<HANDLE> fresh;
+  for (int i = 0; i < 8; ++i) fresh.push_back(newEvent(true));
+  EXPECT_ERROR(CloseHandle(stale), FALSE, ERROR_INVALID_HANDLE);
+  EXPECT_ERROR(SetEvent(stale), FALSE, ERROR_INVALID_HANDLE);
+  EXPECT_ERROR(WaitForSingleObject(stale, 0), WAIT_FAILED, ERROR_INVALID_HANDLE);
+  for (HANDLE h : fresh) {
+    EXPECT_GT(reinterpret_cast<intptr_t>(h), 0);  // never null, -1 (process) or -2 (thread)
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(h) % 4, 0u);
+    EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_TIMEOUT);
+    CloseHandle(h);
+  }
+  for (HANDLE h : {HANDLE(nullptr), GetCurrentProcess(), reinterpret_cast<HANDLE>(0x1234)})
+    EXPECT_ERROR(WaitForSingleObject(h, 0), WAIT_FAILED, ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(CloseHandle(GetCurrentThread())) << "closing a pseudo-handle has no effect";
+}
+
+TEST(Events, AutoResetPassesOneWaitPerSetManualResetStaysSet) {
+  HANDLE autoReset = newEvent(false), manual = newEvent(true, true);
+  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT);
+  SetEvent(autoReset);
+  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+  ResetEvent(manual);
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
+  CloseHandle(autoReset);
+  CloseHandle(manual);
+}
+
+TEST(Waits, FiniteTimeOutWaitsAtLeastThatLong) {
+  HANDLE event = newEvent(true);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForSingleObject(event, 120), WAIT_TIMEOUT);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(ms, 120);
+  EXPECT_LT(ms, 2000);
+  CloseHandle(event);
+}
+
+TEST(Waits, WaitAnyReportsLowestSignalledAndConsumesOnlyIt) {
+  HANDLE all[] = {newEvent(false), newEvent(false), newEvent(false)};
+  SetEvent(all[1]);
+  SetEvent(all[2]);
+  EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 2);
+  EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 30), WAIT_TIMEOUT);
+  for (HANDLE h : all) CloseHandle(h);
+}
+
+TEST(Waits, WaitAllConsumesNothingUntilEveryObjectIsSignalled) {
+  HANDLE both[] = {newEvent(false), newEvent(false)};
+  SetEvent(both[0]);
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 30), WAIT_TIMEOUT);
+  std::thread setter([&] {
+    Sleep(30);
+    SetEvent(both[1]);
+  });
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, INFINITE), WAIT_OBJECT_0);
+  setter.join();
+  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_TIMEOUT) << "both signals consumed together";
+  HANDLE twice[] = {both[0], both[0]};
+  EXPECT_ERROR(WaitForMultipleObjects(2, twice, TRUE, 0), WAIT_FAILED, ERROR_INVALID_PARAMETER);
+  HANDLE withBad[] = {both[0], reinterpret_cast<HANDLE>(0x40)};
+  EXPECT_ERROR(WaitForMultipleObjects(2, withBad, FALSE, 0), WAIT_FAILED, ERROR_INVALID_HANDLE);
+  for (HANDLE h : both) CloseHandle(h);
+}
+
+TEST(DuplicateHandle, DuplicateSharesTheObjectCloseSourceClosesTheSource) {
+  HANDLE original = newEvent(true);
+  HANDLE copy = duplicate(original);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy, original);
+  SetEvent(original);
+  EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_OBJECT_0);
+  HANDLE moved = duplicate(original, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE);
+  EXPECT_ERROR(SetEvent(original), FALSE, ERROR_INVALID_HANDLE);
+  EXPECT_ERROR(duplicate(original), nullptr, ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(ResetEvent(moved));
+  EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_TIMEOUT);
+  CloseHandle(moved);
+  CloseHandle(copy);
+}
+
+DWORD WINAPI waitOnEvent(LPVOID event) { return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) + 7; }
+
+TEST(DuplicateHandle, WaitOnDuplicateSurvivesCloseOfTheOriginalThreadHandle) {
+  HANDLE release = newEvent(true);
+  HANDLE thread = CreateThread(nullptr, 0, waitOnEvent, release, 0, nullptr);
+  HANDLE copy = duplicate(thread);
+  ASSERT_NE(copy, nullptr);
+  std::atomic<DWORD> result{WAIT_FAILED};
+  std::thread waiter([&] { result = WaitForSingleObject(copy, 10000); });
+  Sleep(30);
+  ASSERT_TRUE(CloseHandle(thread));  // the thread's owner lets go while someone waits on the copy
+  SetEvent(release);
+  waiter.join();
+  EXPECT_EQ(result.load(), WAIT_OBJECT_0);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(copy, &code));
+  EXPECT_EQ(code, 7u);
+  CloseHandle(copy);
+  CloseHandle(release);
+}
+
+TEST(DuplicateHandle, CurrentThreadPseudoHandleBecomesARealHandleToTheCaller) {
+  std::atomic<HANDLE> shared{nullptr};
+  std::thread worker([&] {
+    shared = duplicate(GetCurrentThread());
+    Sleep(50);
+  });
+  while (!shared.load()) Sleep(1);
+  HANDLE self = shared.load();
+  EXPECT_EQ(WaitForSingleObject(self, 0), WAIT_TIMEOUT);
+  worker.join();
+  // Signalled once that thread has ended, although the layer did not create it.
+  EXPECT_EQ(WaitForSingleObject(self, 5000), WAIT_OBJECT_0);
+  CloseHandle(self);
+}
+
+}  // namespace

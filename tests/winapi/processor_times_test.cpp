@@ -1,0 +1,108 @@
+// Tests of the processor-time query (class 8) and processor groups over fixture trees.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+#include "support/linux/fixture_tree.h"
+#include "winapi.h"
+
+namespace {
+
+using statrix_test::FakeCpu;
+using statrix_test::FixtureTree;
+
+int64_t ntTime(uint64_t ticks) { return static_cast<int64_t>(ticks * 10'000'000 / sysconf(_SC_CLK_TCK)); }
+
+int64_t field(const std::vector<unsigned char>& buf, size_t entry, size_t offset) {
+  int64_t v;
+  std::memcpy(&v, buf.data() + entry * 48 + offset, sizeof v);
+  return v;
+}
+
+FakeCpu cpu(uint64_t i) { return {100 + i, 1, 20 + i, 1000 + i, 3, 4, 5, 6}; }  // distinct columns
+
+NTSTATUS queryGroup(USHORT group, std::vector<unsigned char>& buf, ULONG& returned) {
+  return NtQuerySystemInformationEx(SystemProcessorPerformanceInformation, &group, sizeof group, buf.data(),
+                                    static_cast<ULONG>(buf.size()), &returned);
+}
+
+class ProcessorTimes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<FakeCpu> cpus;
+    for (uint64_t i = 0; i < 200; ++i) cpus.push_back(cpu(i));
+    tree.setCpus(cpus);
+    tree.activate();
+  }
+  FixtureTree tree;
+};
+
+TEST_F(ProcessorTimes, ThePlainQueryAnswersGroupZeroWithTheWindowsAccounting) {
+  std::vector<unsigned char> buf(6144);  // the module's buffer
+  ULONG returned = 0;
+  ASSERT_EQ(NtQuerySystemInformation(SystemProcessorPerformanceInformation, buf.data(), 6144, &returned),
+            STATUS_SUCCESS);
+  ASSERT_EQ(returned, 64u * 48);
+  for (size_t i : {size_t{0}, size_t{63}}) {
+    FakeCpu c = cpu(i);
+    uint64_t idle = c.idle + c.iowait;
+    EXPECT_EQ(field(buf, i, 0), ntTime(idle)) << i;
+    EXPECT_EQ(field(buf, i, 8), ntTime(idle + c.system + c.irq + c.softirq + c.steal)) << i;
+    EXPECT_EQ(field(buf, i, 16), ntTime(c.user + c.nice)) << i;
+  }
+  EXPECT_EQ(NtQuerySystemInformation(SystemProcessorPerformanceInformation, nullptr, 0, &returned),
+            STATUS_INFO_LENGTH_MISMATCH);
+  EXPECT_EQ(returned, 64u * 48);
+}
+
+TEST_F(ProcessorTimes, GroupsOfSixtyFourAgreeWithTheProcessorCounts) {
+  EXPECT_EQ(GetActiveProcessorGroupCount(), 4);
+  EXPECT_EQ(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS), 200u);
+  const ULONG expected[] = {64, 64, 64, 8};
+  std::vector<unsigned char> buf(64 * 48);
+  ULONG returned = 0;
+  for (USHORT group = 0; group < 4; ++group) {
+    EXPECT_EQ(GetActiveProcessorCount(group), expected[group]);
+    ASSERT_EQ(queryGroup(group, buf, returned), STATUS_SUCCESS);
+    EXPECT_EQ(returned, expected[group] * 48);
+    EXPECT_EQ(field(buf, 0, 16), ntTime(cpu(group * 64u).user + 1)) << group;  // its first processor
+  }
+  buf.resize(8 * 48 - 1);
+  EXPECT_EQ(queryGroup(3, buf, returned), STATUS_INFO_LENGTH_MISMATCH);
+  EXPECT_EQ(returned, 8u * 48);
+  EXPECT_EQ(queryGroup(4, buf, returned), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(GetActiveProcessorCount(4), 0u);
+  ULONG wideGroup = 0;
+  EXPECT_EQ(NtQuerySystemInformationEx(SystemProcessorPerformanceInformation, &wideGroup, sizeof wideGroup, buf.data(),
+                                       6144, &returned),
+            STATUS_INVALID_PARAMETER);
+}
+
+TEST(ProcessorTimesTree, UnreadableTreesAndOtherClassesFail) {
+  FixtureTree tree;
+  tree.activate();
+  std::vector<unsigned char> buf(6144);
+  ULONG returned = 0;
+  EXPECT_EQ(NtQuerySystemInformation(77, buf.data(), 6144, &returned), STATUS_INVALID_INFO_CLASS);
+  tree.writeFile("stat", "cpu0 1 2 x 4\n");
+  EXPECT_EQ(NtQuerySystemInformation(SystemProcessorPerformanceInformation, buf.data(), 6144, &returned),
+            STATUS_UNSUCCESSFUL);
+  tree.removeFile("stat");
+  EXPECT_EQ(NtQuerySystemInformation(SystemProcessorPerformanceInformation, buf.data(), 6144, &returned),
+            STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(ProcessorTimesMachine, ThisMachineAnswersOneEntryPerOnlineProcessor) {
+  std::vector<unsigned char> buf(6144);
+  ULONG returned = 0;
+  ASSERT_EQ(NtQuerySystemInformation(SystemProcessorPerformanceInformation, buf.data(), 6144, &returned),
+            STATUS_SUCCESS);
+  EXPECT_EQ(returned, static_cast<ULONG>(std::min<long>(sysconf(_SC_NPROCESSORS_ONLN), 64) * 48));
+  EXPECT_GE(field(buf, 0, 8), field(buf, 0, 0));  // kernel time includes idle time
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// The registry's pure parts on literal text: value files, Win32 data blobs and file names.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "registry_data.h"
+#include "registry_format.h"
+#include "registry_names.h"
+
+namespace winapi_linux {
+namespace {
+
+using registry_format::format;
+using registry_format::parse;
+using registry_format::Value;
+
+Value sz(std::wstring text) { return Value{REG_SZ, std::move(text), 0, {}}; }
+Value dword(DWORD number) { return Value{REG_DWORD, {}, number, {}}; }
+Value multi(std::vector<std::wstring> items) { return Value{REG_MULTI_SZ, {}, 0, std::move(items)}; }
+
+TEST(ValueFile, DwordIsDecimalWithinThirtyTwoBits) {
+  EXPECT_EQ(parse("dword:42\n"), dword(42));
+  EXPECT_EQ(parse("dword:4294967295"), dword(4294967295u));
+  EXPECT_EQ(parse("dword: 007 \r\n"), dword(7)) << "white space of a hand edit";
+  for (const char* bad : {"dword:abc", "dword:99999999999", "dword:4294967296", "dword:", "dword:-1", "dword:0x10",
+                          "dword:12abc", "dword:1 2"})
+    EXPECT_EQ(parse(bad), std::nullopt) << "malformed, not text: " << bad;
+}
+
+TEST(ValueFile, MultiSzIsOneItemPerLine) {
+  EXPECT_EQ(parse("multi_sz:\nalpha\nbeta\n"), multi({L"alpha", L"beta"}));
+  EXPECT_EQ(parse("multi_sz:\nalpha\n\nbeta"), multi({L"alpha", L"beta"})) << "empty lines are no items";
+  EXPECT_EQ(parse("multi_sz:\n"), multi({}));
+  EXPECT_EQ(parse("multi_sz:"), multi({}));
+  EXPECT_EQ(parse("multi_sz:abc\n"), std::nullopt) << "the header line holds nothing else";
+}
+
+TEST(ValueFile, EverythingElseIsTextWithOneTrailingNewlineDropped) {
+  EXPECT_EQ(parse("hello\n"), sz(L"hello"));
+  EXPECT_EQ(parse("hello"), sz(L"hello"));
+  EXPECT_EQ(parse("two\nlines\n\n"), sz(L"two\nlines\n"));
+  EXPECT_EQ(parse(""), sz(L""));
+  EXPECT_EQ(parse("DWORD:5\n"), sz(L"DWORD:5")) << "type prefixes are lower case";
+  EXPECT_EQ(parse("sz:dword:5\n"), sz(L"dword:5"));
+  EXPECT_EQ(parse("caf\xC3\xA9 \xE2\x82\xAC\n"), sz(L"café €"));
+}
+
+TEST(ValueFile, InvalidUtf8IsAnError) {
+  for (const char* bad : {"\xFF\xFE", "overlong \xC0\xAF", "surrogate \xED\xA0\x80", "cut \xE2\x82",
+                          "\xF4\x90\x80\x80 above U+10FFFF", "sz:\x80", "multi_sz:\nok\n\xC3\n"})
+    EXPECT_EQ(parse(bad), std::nullopt) << bad;
+}
+
+TEST(ValueFile, FormatWritesTypedFormsAndMarksTextThatLooksTyped) {
+  EXPECT_EQ(format(dword(42)), "dword:42\n");
+  EXPECT_EQ(format(sz(L"hello")), "hello\n");
+  EXPECT_EQ(format(multi({L"a", L"b c"})), "multi_sz:\na\nb c\n");
+  EXPECT_EQ(format(sz(L"dword:5")), "sz:dword:5\n");
+  EXPECT_EQ(format(sz(L"multi_sz:")), "sz:multi_sz:\n");
+  EXPECT_EQ(format(sz(L"sz:x")), "sz:sz:x\n");
+}
+
+TEST(ValueFile, FormatRefusesWhatTheFileCannotHold) {
+  EXPECT_EQ(format(multi({L"one", L"two\nlines"})), std::nullopt);
+  EXPECT_EQ(format(multi({L"one", L""})), std::nullopt);
+  EXPECT_EQ(format(sz(std::wstring(1, static_cast<wchar_t>(0xD800)))), std::nullopt);
+  EXPECT_EQ(format(Value{REG_BINARY, {}, 0, {}}), std::nullopt);
+}
+
+TEST(ValueFile, EveryFormattedValueReadsBackUnchanged) {
+  for (const Value& v : {sz(L"plain"), sz(L"dword:12"), sz(L"sz:"), sz(L"multi_sz:\na"), sz(L"newline\n"), sz(L"\n\n"),
+                         sz(L" padded\t"), dword(0), dword(123456), multi({L"% Idle Time", L"Ünïcode"}), multi({})}) {
+    auto text = format(v);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(parse(*text), v) << *text;
+  }
+}
+
+std::vector<BYTE> bytes(std::wstring_view text) {
+  std::vector<BYTE> out(text.size() * sizeof(wchar_t));
+  std::memcpy(out.data(), text.data(), out.size());
+  return out;
+}
+
+std::optional<Value> fromText(DWORD type, std::wstring_view text) {
+  std::vector<BYTE> b = bytes(text);
+  return registry_data::fromBytes(type, b.data(), static_cast<DWORD>(b.size()));
+}
+
+TEST(ValueData, StoredDataIsReadUpToItsTerminatorsAndOddDataIsRefused) {
+  EXPECT_EQ(fromText(REG_SZ, std::wstring_view(L"abc\0junk", 8)), sz(L"abc"));
+  EXPECT_EQ(fromText(REG_EXPAND_SZ, L"%TEMP%"), sz(L"%TEMP%")) << "kept as REG_SZ";
+  EXPECT_EQ(fromText(REG_MULTI_SZ, std::wstring_view(L"a\0\0b\0\0", 6)), multi({L"a"})) << "an empty item ends it";
+  EXPECT_EQ(fromText(REG_MULTI_SZ, std::wstring_view(L"a\0b", 3)), multi({L"a", L"b"}));
+  BYTE data[8] = {};
+  EXPECT_EQ(registry_data::fromBytes(REG_DWORD, data, 3), std::nullopt);
+  EXPECT_EQ(registry_data::fromBytes(REG_BINARY, data, 8), std::nullopt);
+  EXPECT_EQ(registry_data::fromBytes(REG_SZ, nullptr, 4), std::nullopt);
+}
+
+TEST(FileNames, OnlyWhatAFileNameCannotHoldIsEscaped) {
+  EXPECT_EQ(registry_names::encode("% Processor Time"), "% Processor Time");
+  EXPECT_EQ(registry_names::encode("Avg. Disk sec/Read"), "Avg. Disk sec%2FRead");
+  EXPECT_EQ(registry_names::encode(".."), "%2E.");
+  EXPECT_EQ(registry_names::encode("100%2F"), "100%252F") << "a literal escape is escaped";
+  EXPECT_EQ(registry_names::decode("Disk Reads%2fsec"), "Disk Reads/sec") << "hand-made lower-case escape";
+  EXPECT_TRUE(registry_names::isHidden(".CpuPercentage.swp"));
+}
+
+TEST(FileNames, DecodingInvertsEncodingAndNothingEscapesTheDirectory) {
+  for (const char* name : {"plain", "a/b/c", ".", "..", ".x", "", "%2F", "%2f", "%25", "%2E", "%00", "x%00y", "%",
+                           "%%2F", "a%2", "/..", "../../etc"}) {
+    std::string encoded = registry_names::encode(name);
+    EXPECT_EQ(encoded.find('/'), std::string::npos) << name;
+    EXPECT_FALSE(registry_names::isHidden(encoded)) << name;
+    EXPECT_EQ(registry_names::decode(encoded), name) << encoded;
+  }
+}
+
+TEST(FileNames, NamesCompareCaseInsensitivelyBeyondAscii) {
+  EXPECT_TRUE(registry_names::sameName(L"CpuPercentage", L"CPUPERCENTAGE"));
+  EXPECT_TRUE(registry_names::sameName(L"Ärger", L"ärger"));
+  EXPECT_FALSE(registry_names::sameName(L"Cpu", L"Cpus"));
+}
+
+}  // namespace
+}  // namespace winapi_linux

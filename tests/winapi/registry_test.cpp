@@ -1,0 +1,192 @@
+// The file-backed registry through the Reg* calls: round trips, the size protocol, case-insensitive
+// names, hand-written and malformed files, awkward names, enumeration and atomic writes.
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "temp_registry.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+
+LONG setSz(HKEY key, const wchar_t* name, std::wstring_view text) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+LONG setDword(HKEY key, const wchar_t* name, DWORD value) {
+  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+// The value's data as characters (a REG_DWORD as its decimal text), or the error code.
+struct Queried {
+  LONG status;
+  DWORD type;
+  std::wstring data;
+};
+Queried query(HKEY key, const wchar_t* name) {
+  Queried q{ERROR_SUCCESS, 0, {}};
+  DWORD size = 0;
+  if ((q.status = RegQueryValueExW(key, name, nullptr, &q.type, nullptr, &size))) return q;
+  std::vector<BYTE> data(size);
+  if ((q.status = RegQueryValueExW(key, name, nullptr, &q.type, data.data(), &size))) return q;
+  if (q.type == REG_DWORD) q.data = std::to_wstring(*reinterpret_cast<DWORD*>(data.data()));
+  else q.data.assign(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t) - 1);
+  return q;
+}
+
+std::vector<std::wstring> enumerate(HKEY key) {
+  std::vector<std::wstring> names;
+  wchar_t name[256];
+  DWORD length = 256;
+  for (DWORD i = 0; RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i) {
+    names.emplace_back(name, length);
+    length = 256;
+  }
+  return names;
+}
+
+using Registry = TempRegistry;
+
+TEST_F(Registry, ValuesRoundTripThroughTheirFiles) {
+  HKEY key = createKey(L"Software\\Vantrel\\Orvane\\Performance Stats");
+  ASSERT_EQ(setDword(key, L"CpuPercentage", 42), ERROR_SUCCESS);
+  ASSERT_EQ(setSz(key, L"Label", L"dword:7"), ERROR_SUCCESS);
+  const wchar_t list[] = L"Processor\0% Idle Time\0";
+  ASSERT_EQ(RegSetValueExW(key, L"Counters", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list), sizeof list),
+            ERROR_SUCCESS);
+
+  const std::string dir = "HKLM/Software/Vantrel/Orvane/Performance Stats/";
+  EXPECT_EQ(readFile(dir + "CpuPercentage"), "dword:42\n");
+  EXPECT_EQ(readFile(dir + "Label"), "sz:dword:7\n");
+  EXPECT_EQ(readFile(dir + "Counters"), "multi_sz:\nProcessor\n% Idle Time\n");
+  Queried q = query(key, L"CpuPercentage");
+  EXPECT_EQ(q.type, REG_DWORD);
+  EXPECT_EQ(q.data, L"42");
+  q = query(key, L"Label");
+  EXPECT_EQ(q.type, REG_SZ);
+  EXPECT_EQ(q.data, L"dword:7");
+  q = query(key, L"Counters");
+  EXPECT_EQ(q.type, REG_MULTI_SZ);
+  EXPECT_EQ(q.data, std::wstring(L"Processor\0% Idle Time\0", 22));
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, QuerySizeProtocol) {
+  HKEY key = createKey(L"Software\\Sizes");
+  ASSERT_EQ(setSz(key, L"Name", L"abc"), ERROR_SUCCESS);
+  wchar_t buffer[4];
+  DWORD size = sizeof buffer - 1;
+  EXPECT_EQ(RegQueryValueExW(key, L"Name", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, sizeof buffer);
+  EXPECT_EQ(RegQueryValueExW(key, L"Name", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size), ERROR_SUCCESS);
+  EXPECT_STREQ(buffer, L"abc");
+  EXPECT_EQ(query(key, L"Missing").status, ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, KeysAreCreatedWithParentsAndFoundInAnyCase) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\A", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\A\\B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  RegCloseKey(key);
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\a\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  HKEY child = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(key, L"..\\..", 0, KEY_READ, &child), ERROR_FILE_NOT_FOUND) << "no way out of a key";
+  RegCloseKey(key);
+  EXPECT_TRUE(std::filesystem::is_directory(file("HKLM/Software/A/B")));
+  EXPECT_FALSE(std::filesystem::exists(file("HKLM/SOFTWARE")));
+}
+
+TEST_F(Registry, ValueNamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
+  HKEY key = createKey(L"Software\\Case");
+  ASSERT_EQ(setDword(key, L"OverallCpuPercentage", 80), ERROR_SUCCESS);
+  ASSERT_EQ(setDword(key, L"OVERALLCPUPERCENTAGE", 90), ERROR_SUCCESS);
+  EXPECT_EQ(query(key, L"overallcpupercentage").data, L"90");
+  EXPECT_THAT(enumerate(key), ElementsAre(L"OverallCpuPercentage"));
+  EXPECT_EQ(RegDeleteValueW(key, L"OverallCPUPercentage"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(key, L"OverallCpuPercentage"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, HandWrittenFilesAreReadAndMalformedOnesAreInvalidData) {
+  HKEY key = createKey(L"Software\\Hand");
+  const std::string dir = "HKLM/Software/Hand/";
+  writeFile(dir + "Threshold", "dword:75\n");
+  writeFile(dir + "Names", "multi_sz:\nsvchost\nexplorer");
+  writeFile(dir + "Letters", "dword:abc\n");
+  writeFile(dir + "Huge", "dword:99999999999\n");
+  writeFile(dir + "Binary", "\xFF\xFE\x01garbage");
+  EXPECT_EQ(query(key, L"threshold").data, L"75");
+  EXPECT_EQ(query(key, L"Names").data, std::wstring(L"svchost\0explorer\0", 17));
+  for (const wchar_t* name : {L"Letters", L"Huge", L"Binary"})
+    EXPECT_EQ(query(key, name).status, ERROR_INVALID_DATA) << name;
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, NamesThatAreNoFileNamesStayInsideTheirKey) {
+  HKEY key = createKey(L"Software\\Names");
+  const wchar_t* names[] = {L"", L"% Processor Time", L".", L"..", L"../../escape", L"Disk Reads/sec"};
+  for (const wchar_t* name : names) ASSERT_EQ(setSz(key, name, name), ERROR_SUCCESS) << name;
+  for (const wchar_t* name : names) EXPECT_EQ(query(key, name).data, name);
+  EXPECT_THAT(enumerate(key), ElementsAre(names[0], names[1], names[2], names[3], names[4], names[5]));
+  size_t entries = 0;
+  for (auto it = std::filesystem::recursive_directory_iterator(root_); it != decltype(it)(); ++it) ++entries;
+  EXPECT_EQ(entries, 3u + 6u) << "HKLM, Software, Names and the six value files, nothing elsewhere";
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, EnumerationIsOrderedAndSkipsHiddenFilesAndSubkeys) {
+  HKEY key = createKey(L"Software\\Enum");
+  for (const wchar_t* name : {L"beta", L"Alpha", L"gamma"}) ASSERT_EQ(setDword(key, name, 1), ERROR_SUCCESS);
+  writeFile("HKLM/Software/Enum/.gamma.swp", "editor swap file");
+  std::filesystem::create_directory(file("HKLM/Software/Enum/Subkey"));
+  EXPECT_THAT(enumerate(key), ElementsAre(L"Alpha", L"beta", L"gamma"));
+  wchar_t name[3];
+  DWORD length = 3;
+  EXPECT_EQ(RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  // What the file format cannot hold is refused, not written half.
+  const wchar_t withNewline[] = L"one\0two\nlines\0";
+  EXPECT_EQ(RegSetValueExW(key, L"List", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(withNewline),
+                           sizeof withNewline),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(enumerate(key).size(), 3u);
+  RegCloseKey(key);
+  EXPECT_EQ(setDword(key, L"X", 1), ERROR_INVALID_HANDLE) << "closed key";
+}
+
+TEST_F(Registry, ReadersNeverSeeAPartialWrite) {
+  HKEY key = createKey(L"Software\\Atomic");
+  const std::wstring first(64 * 1024, L'a'), second(64 * 1024, L'b');
+  ASSERT_EQ(setSz(key, L"Big", first), ERROR_SUCCESS);
+  const std::string firstFile = std::string(first.size(), 'a') + "\n";
+  const std::string secondFile = std::string(second.size(), 'b') + "\n";
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0};
+  std::thread reader([&] {
+    while (!done) {
+      std::string content = readFile("HKLM/Software/Atomic/Big");
+      torn += content != firstFile && content != secondFile;
+    }
+  });
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(setSz(key, L"Big", i % 2 ? first : second), ERROR_SUCCESS);
+  done = true;
+  reader.join();
+  EXPECT_EQ(torn.load(), 0);
+  auto files = std::distance(std::filesystem::directory_iterator(file("HKLM/Software/Atomic")),
+                             std::filesystem::directory_iterator());
+  EXPECT_EQ(files, 1) << "no temporary file is left behind";
+  RegCloseKey(key);
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+// Test fixture: a fresh, empty registry root per test (VARNEL_REGISTRY), removed afterwards, with
+// helpers to create keys and to read and write value files directly.
+#pragma once
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "winapi.h"
+
+class TempRegistry : public ::testing::Test {
+ protected:
+  TempRegistry() {
+    char pattern[] = "/tmp/winapi-registry-XXXXXX";
+    root_ = mkdtemp(pattern);
+    setenv("VARNEL_REGISTRY", root_.c_str(), 1);  // read by the layer at each call
+  }
+  ~TempRegistry() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+  // "HKLM/Software/X" relative to the root.
+  std::string file(const std::string& relative) const { return root_ + "/" + relative; }
+
+  std::string readFile(const std::string& relative) const {
+    std::ifstream in(file(relative), std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+
+  void writeFile(const std::string& relative, const std::string& content) const {
+    std::ofstream out(file(relative), std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+
+  HKEY createKey(const wchar_t* path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    return key;
+  }
+
+  std::string root_;
+};

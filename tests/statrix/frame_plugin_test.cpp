@@ -13,6 +13,7 @@
 #include "frame/logger.h"
 #include "frame/plugin.h"
 #include "frame/thread_group.h"
+#include "frame/thread_name.h"
 #include "frame_test_env.h"
 
 namespace {
@@ -52,8 +53,8 @@ class TestPlugin : public CORE::varnelPluginDll {
   bool initSyncDone() override { return syncResult; }
   void initPlugin() override {
     initThread = GetCurrentThreadId();
-    const auto* slot = static_cast<const char*>(reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ArbitraryUserPointer);
-    if (slot != nullptr) initThreadRecord.assign(slot, slot + 6 + static_cast<unsigned char>(slot[5]));
+    const uint8_t* slot = CORE::currentThreadNameRecord();
+    if (slot != nullptr) initThreadRecord.assign(slot, slot + 6 + slot[5]);
     paramsAtInit = copyParams();
     initStarted.open();
     releaseInit.wait();
@@ -89,7 +90,8 @@ TEST(ProcessAttach, NamesTheModuleAfterItsFileAndAnnouncesIt) {
   ASSERT_NE(CORE::thePlugin, nullptr);
   EXPECT_EQ(CORE::thePlugin->moduleHandle, self);
   EXPECT_EQ(log.count([](const LogLine& l) { return l.source == L"loaded"; }), 1u);
-  EXPECT_EQ(log.lines().back().text, L"statrix_frame_plugin_test");
+  // How the host names the loaded file (with or without its extension) is the host's affair.
+  EXPECT_EQ(log.lines().back().text.rfind(L"statrix_frame_plugin_test", 0), 0u);
 
   // Other notifications do nothing and succeed.
   for (DWORD reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH})

@@ -12,9 +12,7 @@ namespace {
 
 const wchar_t* const kSwitch = L"HKLM\\Software\\Vantrel\\Orvane\\varnelUseThreadNames";
 
-void* slotOfThisThread() { return reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ArbitraryUserPointer; }
-
-void probe(void* seen) { *static_cast<void**>(seen) = slotOfThisThread(); }
+void probe(void* seen) { *static_cast<const uint8_t**>(seen) = CORE::currentThreadNameRecord(); }
 
 TEST(ThreadNamesOff, NoThreadGetsARecord) {
   frame_test::useTemporaryRegistry();
@@ -25,7 +23,7 @@ TEST(ThreadNamesOff, NoThreadGetsARecord) {
   ASSERT_TRUE(CORE::registryWrite(kSwitch, off));
 
   EXPECT_FALSE(CORE::useThreadNames());
-  void* seen = reinterpret_cast<void*>(1);
+  const uint8_t* seen = reinterpret_cast<const uint8_t*>(1);
   ASSERT_TRUE(CORE::corerun::startThread("named", &probe, &seen, CORE::corerun::noWrapper(), nullptr, 0));
   EXPECT_EQ(CORE::waitForAllThreads(INFINITE), 0);
   EXPECT_EQ(seen, nullptr);

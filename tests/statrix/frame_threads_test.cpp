@@ -184,7 +184,7 @@ struct RecordProbe {
   bool slotWasNull = false;
   static void body(void* self) {
     auto* probe = static_cast<RecordProbe*>(self);
-    const auto* slot = static_cast<const uint8_t*>(reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ArbitraryUserPointer);
+    const uint8_t* slot = CORE::currentThreadNameRecord();
     probe->slotWasNull = slot == nullptr;
     if (slot != nullptr) probe->record.assign(slot, slot + slot[5] + 6);
   }

@@ -71,4 +71,6 @@ void clearCurrentThreadName() {
   freeSlot();
 }
 
+const uint8_t* currentThreadNameRecord() { return static_cast<const uint8_t*>(userPointerSlot()); }
+
 }  // namespace CORE

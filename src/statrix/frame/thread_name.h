@@ -24,5 +24,7 @@ bool useThreadNames();
 void setCurrentThreadName(std::string_view name);
 // Frees the calling thread's record (no-op when names are off).
 void clearCurrentThreadName();
+// The calling thread's record, or null (for debugging aids and tests).
+const uint8_t* currentThreadNameRecord();
 
 }  // namespace CORE

@@ -124,12 +124,12 @@ DllEntry entryPoint(void* handle) {
   return reinterpret_cast<DllEntry>(symbol);
 }
 
+// The Windows error for a dlopen failure, from the loader's message.
 DWORD loadError(const char* message) {
   std::string_view text = message ? message : "";
-  if (text.find("invalid ELF header") != std::string_view::npos || text.find("file too short") != std::string_view::npos ||
-      text.find("wrong ELF class") != std::string_view::npos)
-    return ERROR_BAD_EXE_FORMAT;
-  if (text.find("undefined symbol") != std::string_view::npos) return ERROR_PROC_NOT_FOUND;
+  auto says = [&](std::string_view what) { return text.find(what) != std::string_view::npos; };
+  if (says("invalid ELF header") || says("file too short") || says("wrong ELF class")) return ERROR_BAD_EXE_FORMAT;
+  if (says("undefined symbol")) return ERROR_PROC_NOT_FOUND;
   return ERROR_MOD_NOT_FOUND;  // the library or one it needs is missing
 }
 

@@ -118,8 +118,7 @@ WINAPI_LAYER LSTATUS RegCloseKey(HKEY key) {
   if (!object) return ERROR_INVALID_HANDLE;
   // Now rather than when the last reference goes: a change after this call never signals.
   registry_notify::drop(object->serial);
-  removeHandle(handle);
-  return ERROR_SUCCESS;
+  return removeHandle(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 WINAPI_LAYER LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,

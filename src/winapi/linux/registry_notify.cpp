@@ -44,7 +44,7 @@ class Notifier {
     if (LONG rc = start()) return rc;
     if (LONG rc = addWatch(dir, registration)) return rc;
     if (registration.subtree) {
-      bool ignored;
+      bool ignored = false;
       addSubdirectories(dir, registration, ignored);
     }
     registrations_.push_back(std::move(registration));

@@ -4,9 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstddef>
 
 #include "thread_object.h"
@@ -127,12 +125,13 @@ int startThread(StartContext* context, SIZE_T stackSize) {
   ThreadAttributes attr;
   if (!attr.ok()) return ENOMEM;
   pthread_attr_setdetachstate(attr.get(), PTHREAD_CREATE_DETACHED);
-  if (stackSize > 0) {
-    // Windows rounds the size up; below the system minimum we do the same.
+  // On Windows the size is what the stack starts with; it may still grow to the program's
+  // default reserve. So only a size above the default stack enlarges it here.
+  size_t defaultSize = 0;
+  pthread_attr_getstacksize(attr.get(), &defaultSize);
+  if (stackSize > defaultSize) {
     SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
-    SIZE_T size = std::max(stackSize, static_cast<SIZE_T>(PTHREAD_STACK_MIN));
-    size = (size + page - 1) / page * page;
-    if (int rc = pthread_attr_setstacksize(attr.get(), size)) return rc;
+    if (int rc = pthread_attr_setstacksize(attr.get(), (stackSize + page - 1) / page * page)) return rc;
   }
   pthread_t thread;
   return pthread_create(&thread, attr.get(), threadMain, context);

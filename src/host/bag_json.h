@@ -1,5 +1,7 @@
-// Conversion between CORE::PropertyBag and its JSON form: an array of [name, type, value]
-// entries with type "str", "i32", "i64", "bool" or "bag" (a nested array).
+// Conversion between CORE::PropertyBag and its JSON form.
+//
+// The form is an array of [name, type, value] entries with type "str", "i32", "i64", "bool" or
+// "bag" (a nested array).
 #pragma once
 #include <string>
 

@@ -1,5 +1,6 @@
-// The one place events are written: one line each, whole, flushed at once, in the order they
-// are emitted, from any thread.
+// The one place events are written, from any thread.
+//
+// One line each, whole, flushed at once, in the order they are emitted.
 #pragma once
 #include <chrono>
 #include <mutex>

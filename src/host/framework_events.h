@@ -1,5 +1,6 @@
-// Connects the framework's notifications to the event sink: the host observer, the external
-// logger pointer and the stand-in help-desk worker.
+// Connects the framework's notifications to the event sink.
+//
+// Covers the host observer, the external logger pointer and the stand-in help-desk worker.
 #pragma once
 #include "event_sink.h"
 #include "varnel/host_control.h"

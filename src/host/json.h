@@ -1,5 +1,7 @@
-// The JSON type of the runner: objects keep their members in the order written, so bags given
-// as JSON objects keep their entry order and events print their fields in a fixed order.
+// The JSON type of the runner and its one-line output.
+//
+// Objects keep their members in the order written, so bags given as JSON objects keep their
+// entry order and events print their fields in a fixed order.
 #pragma once
 #include <string>
 #include <string_view>

@@ -1,5 +1,7 @@
-// varnel-host from start to end: options, environment, framework set-up, loading the plug-in,
-// running it in human or script mode, and shutting it down.
+// varnel-host from start to end.
+//
+// Options, environment, framework set-up, loading the plug-in, running it in human or script
+// mode, and shutting it down.
 #pragma once
 #include <istream>
 #include <ostream>

@@ -1,5 +1,4 @@
-// Script mode: reads one command per line, carries it out and reports its events before the
-// next line is read.
+// Script mode: one command per line, each one's events reported before the next line is read.
 #pragma once
 #include <istream>
 #include <string_view>

@@ -31,7 +31,8 @@ struct ConfigWatcher::Run {
   HANDLE wake;
   std::thread thread;
   bool stop = false;  // guarded by the watcher's lock
-  bool warnedFull = false;
+  bool warnedFull = false;  // guarded by the watcher's lock
+  bool warnedWait = false;  // the thread's own
 };
 
 ConfigWatcher& ConfigWatcher::instance() {
@@ -94,6 +95,7 @@ void ConfigWatcher::loop(std::shared_ptr<Run> keep) {
   std::vector<BindingPtr> fresh;    // armed on this thread just now
   for (;;) {
     fresh.clear();
+    corestring unwatched;  // the first key that did not fit, told once (outside the lock)
     {
       std::lock_guard lock(mutex_);
       if (keep->stop) break;
@@ -101,17 +103,18 @@ void ConfigWatcher::loop(std::shared_ptr<Run> keep) {
       handles.assign(1, keep->wake);
       for (Entry& e : entries_) {
         if (handles.size() == kMaxWaitHandles) {
-          if (!keep->warnedFull) {
-            runtime::log(Warn, L"configuration watcher: more than %u keys bound; %s and later ones are not watched",
-                         static_cast<uint32_t>(kMaxWaitHandles - 1), e.binding->keyPath);
-            keep->warnedFull = true;
-          }
+          if (!keep->warnedFull) unwatched = e.binding->keyPath;
+          keep->warnedFull = true;
           break;
         }
         if (!e.armedHere && (e.armedHere = e.binding->arm())) fresh.push_back(e.binding);
         watched.push_back(e.binding);
         handles.push_back(e.binding->event);
       }
+    }
+    if (!unwatched.empty()) {
+      runtime::log(Warn, L"configuration watcher: more than %u keys bound; %s and later ones are not watched",
+                   static_cast<uint32_t>(kMaxWaitHandles - 1), unwatched);
     }
     // Arming may reset the event (it does on some systems), swallowing a change signalled
     // just before: every arm is followed by a scan.
@@ -132,8 +135,11 @@ void ConfigWatcher::loop(std::shared_ptr<Run> keep) {
       if (stillBound) binding->rescan();
       continue;
     }
-    // A failed wait (a handle went bad): look again shortly rather than spin.
-    runtime::log(Warn, L"configuration watcher: wait failed (error %u)", static_cast<uint32_t>(GetLastError()));
+    // A failed wait (a handle went bad): look again shortly rather than spin; say so once.
+    if (!keep->warnedWait) {
+      runtime::log(Warn, L"configuration watcher: wait failed (error %u)", static_cast<uint32_t>(GetLastError()));
+      keep->warnedWait = true;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
 }

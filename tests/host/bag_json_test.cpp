@@ -1,5 +1,4 @@
-// PropertyBag <-> JSON: the typed output form, the accepted input forms, type inference and
-// the errors for values that do not fit.
+// PropertyBag <-> JSON: output form, input forms, type inference and refused values.
 #include "bag_json.h"
 
 #include <gtest/gtest.h>

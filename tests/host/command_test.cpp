@@ -41,7 +41,6 @@ TEST(Command, OpWithEverything) {
   EXPECT_EQ(op.caller, CORE::Caller::User);
   EXPECT_EQ(dumpLine(bagToJson(op.request)), R"([["SESSION","i32",3],["globalCounters","bag",[["x","i64",1]]]])");
   EXPECT_EQ(parsed<OpCommand>(R"({"op":"x","caller":"unknown"})").caller, CORE::Caller::Unknown);
-  EXPECT_EQ(parsed<OpCommand>(R"({"op":"x","caller":"admin"})").caller, CORE::Caller::Admin);
 }
 
 TEST(Command, RegistryCommands) {
@@ -83,7 +82,6 @@ TEST(Command, LinesThatAreNoCommand) {
   EXPECT_EQ(errorFor("{}"), "a command needs exactly one of \"op\" and \"cmd\"");
   EXPECT_EQ(errorFor(R"({"op":"x","cmd":"tick"})"), "a command needs exactly one of \"op\" and \"cmd\"");
   EXPECT_EQ(errorFor(R"({"cmd":"jump"})"), "unknown command \"jump\"");
-  EXPECT_EQ(errorFor(R"({"cmd":5})"), "\"cmd\" must be a string, got 5");
   EXPECT_EQ(errorFor(R"({"cmd":"tick","now":true})"), "unknown member \"now\"");
   EXPECT_EQ(errorFor(R"({"cmd":"waitWorker","name":"p","timeout":5})"), "unknown member \"timeout\"");
 }
@@ -96,18 +94,13 @@ TEST(Command, BadFields) {
             R"("request": bag entry 1 ("a"): value 1.5 is not a string, integer, boolean or bag)");
   EXPECT_EQ(errorFor(R"({"cmd":"sleep"})"), "\"ms\" is missing (a whole number)");
   EXPECT_EQ(errorFor(R"({"cmd":"sleep","ms":-1})"), "\"ms\" must be a whole number below 2^32, got -1");
-  EXPECT_EQ(errorFor(R"({"cmd":"sleep","ms":"5"})"), "\"ms\" must be a whole number below 2^32, got \"5\"");
-  EXPECT_EQ(errorFor(R"({"cmd":"waitWorker"})"), "\"name\" is missing (a string)");
-  EXPECT_EQ(errorFor(R"({"cmd":"helpdesk","installed":"yes"})"), "\"installed\" must be true or false, got \"yes\"");
   EXPECT_EQ(errorFor(R"({"cmd":"params"})"), "\"bag\" is missing (a bag or null)");
-  EXPECT_EQ(errorFor(R"({"cmd":"regget"})"), "\"path\" is missing (a string)");
   EXPECT_EQ(errorFor(R"({"cmd":"regset","path":"P","type":"qword","value":1})"),
             R"("type" must be "sz", "dword" or "multi_sz", got "qword")");
   EXPECT_EQ(errorFor(R"({"cmd":"regset","path":"P","type":"dword","value":4294967296})"),
             "\"value\" must be a whole number below 2^32 for type dword, got 4294967296");
   EXPECT_EQ(errorFor(R"({"cmd":"regset","path":"P","type":"sz","value":1})"),
             "\"value\" must be a string for type sz, got 1");
-  EXPECT_EQ(errorFor(R"({"cmd":"regset","path":"P","type":"sz"})"), "\"value\" is missing (the value to write)");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Finding and loading the plug-in: its default place beside the runner, and the one-line
-// reason when a library cannot be loaded.
+// Finding and loading the plug-in: its default place and the reason a load fails.
 #include "plugin_loader.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Script mode against a stand-in plug-in: bad lines report and the script goes on, blank lines
-// keep the numbering, PluginExit runs once, and PluginParams gets the bag (or null).
+// Script mode against a stand-in plug-in: bad lines, line numbers, PluginExit, PluginParams.
 #include "script_runner.h"
 
 #include <gtest/gtest.h>

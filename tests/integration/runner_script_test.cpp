@@ -1,5 +1,4 @@
-// varnel-host in script mode end to end, with the plug-in of this build: bad lines, the
-// shut-down sequence, registry round trips, the help-desk worker and requests.
+// varnel-host in script mode end to end, with the plug-in of this build.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,5 +1,4 @@
-// varnel-host's command line and start-up failures end to end: exit status 2 with one line
-// on stderr, the help text, the human mode and a script file.
+// varnel-host's command line, start-up failures and human mode end to end.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,12 +1,9 @@
-// Test environment of the CPU and memory watch: a private registry root and a recorder of what
-// the watch does through the host (log lines, broadcasts, registry writes, timer starts and
-// help-desk messages).
+// CPU and memory watch tests: a private registry root and a recorder of the watch's host calls.
 #pragma once
+#include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,8 +13,8 @@
 
 namespace watch_test {
 
-// Points the file-backed registry at a fresh directory (once per test program, before anything
-// reads the registry) and returns it.
+// Points the file-backed registry at a fresh directory, once per test program, before anything
+// reads the registry.
 inline const std::filesystem::path& temporaryRegistry() {
   static const std::filesystem::path root = [] {
     auto dir = std::filesystem::temp_directory_path() /
@@ -29,17 +26,15 @@ inline const std::filesystem::path& temporaryRegistry() {
   return root;
 }
 
-struct Broadcast {
-  std::wstring name1, name2;
-  CORE::PropertyBag bag;
-};
-struct RegistryWrite {
-  std::wstring path, value;
-  uint32_t type;
-};
-struct Message {
-  std::wstring worker, op;
-  CORE::PropertyBag bag;
+// One thing the watch did: a log line (text, level), a broadcast (text = second name), a
+// registry write (text = value name, value), a timer start (period) or a help-desk message.
+struct Event {
+  enum Kind { Log, Broadcast, RegWrite, TimerStart, Message } kind = Log;
+  std::wstring text{};
+  int level = 0;
+  std::wstring value{};
+  uint32_t period = 0;
+  CORE::PropertyBag bag{};
 };
 
 class Recorder : public CORE::HostObserver {
@@ -54,87 +49,62 @@ class Recorder : public CORE::HostObserver {
   }
 
   void onSysMessage(int level, const std::wstring&, const std::wstring& text) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    logs_.emplace_back(level, text);
+    add({.kind = Event::Log, .text = text, .level = level});
   }
-  void onBroadcast(const CORE::corestring& name1, const CORE::corestring& name2, const CORE::PropertyBag& bag) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    broadcasts_.push_back({name1.str(), name2.str(), bag});
+  void onBroadcast(const CORE::corestring&, const CORE::corestring& name2, const CORE::PropertyBag& bag) override {
+    add({.kind = Event::Broadcast, .text = name2.str(), .bag = bag});
   }
-  void onRegistryWrite(const CORE::corestring& path, uint32_t type, const CORE::corestring& value, bool) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    writes_.push_back({path.str(), value.str(), type});
+  void onRegistryWrite(const CORE::corestring& path, uint32_t, const CORE::corestring& value, bool) override {
+    add({.kind = Event::RegWrite, .text = path.substr(path.str().rfind(L'\\') + 1).str(), .value = value.str()});
   }
-  void onTimerStart(uint32_t periodMs) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    timerStarts_.push_back(periodMs);
-  }
+  void onTimerStart(uint32_t periodMs) override { add({.kind = Event::TimerStart, .period = periodMs}); }
   // The sink of the stand-in help-desk worker.
-  static void sink(const CORE::corestring& worker, const CORE::corestring& op, const CORE::PropertyBag& bag) {
-    if (Recorder* r = current().load()) {
-      std::lock_guard<std::mutex> hold(r->mutex_);
-      r->messages_.push_back({worker.str(), op.str(), bag});
-    }
+  static void sink(const CORE::corestring&, const CORE::corestring& op, const CORE::PropertyBag& bag) {
+    if (Recorder* r = current().load()) r->add({.kind = Event::Message, .text = op.str(), .bag = bag});
   }
 
   void clear() {
     std::lock_guard<std::mutex> hold(mutex_);
-    logs_.clear();
-    broadcasts_.clear();
-    writes_.clear();
-    timerStarts_.clear();
-    messages_.clear();
+    events_.clear();
   }
-  size_t countLog(int level, const std::wstring& text) const {
+  std::vector<Event> of(Event::Kind kind) const {
     std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<Event> out;
+    for (const Event& e : events_)
+      if (e.kind == kind) out.push_back(e);
+    return out;
+  }
+  // Events of the kind whose text starts with `prefix` (all of them for an empty prefix).
+  size_t count(Event::Kind kind, const std::wstring& prefix = {}) const {
     size_t n = 0;
-    for (const auto& [l, t] : logs_) n += (l == level && t == text) ? 1 : 0;
+    for (const Event& e : of(kind)) n += e.text.starts_with(prefix) ? 1 : 0;
     return n;
   }
-  // Lines that start with `prefix`, at any level.
-  size_t countLogPrefix(const std::wstring& prefix) const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    size_t n = 0;
-    for (const auto& line : logs_) n += line.second.starts_with(prefix) ? 1 : 0;
-    return n;
-  }
-  std::vector<Broadcast> broadcasts() const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return broadcasts_;
-  }
-  // Values written to the registry value whose path ends in `name`.
-  std::vector<std::wstring> writesTo(const std::wstring& name) const {
-    std::lock_guard<std::mutex> hold(mutex_);
+  // Values written to the registry value `name`, in order.
+  std::vector<std::wstring> writes(const std::wstring& name) const {
     std::vector<std::wstring> values;
-    for (const RegistryWrite& w : writes_)
-      if (w.path.ends_with(L"\\" + name)) values.push_back(w.value);
+    for (const Event& e : of(Event::RegWrite))
+      if (e.text == name) values.push_back(e.value);
     return values;
   }
-  size_t writeCount() const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return writes_.size();
-  }
-  std::vector<uint32_t> timerStarts() const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return timerStarts_;
-  }
-  std::vector<Message> messages() const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return messages_;
+  std::vector<uint32_t> periods() const {
+    std::vector<uint32_t> out;
+    for (const Event& e : of(Event::TimerStart)) out.push_back(e.period);
+    return out;
   }
 
  private:
+  void add(Event e) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    events_.push_back(std::move(e));
+  }
   static std::atomic<Recorder*>& current() {
     static std::atomic<Recorder*> instance{nullptr};
     return instance;
   }
 
   mutable std::mutex mutex_;
-  std::vector<std::pair<int, std::wstring>> logs_;
-  std::vector<Broadcast> broadcasts_;
-  std::vector<RegistryWrite> writes_;
-  std::vector<uint32_t> timerStarts_;
-  std::vector<Message> messages_;
+  std::vector<Event> events_;
 };
 
 }  // namespace watch_test

@@ -112,6 +112,15 @@ TEST_F(ServiceLifecycle, ExitRightAfterInitLeavesNoWorkerBehind) {
   }
 }
 
+TEST_F(ServiceLifecycle, ARepeatedInitKeepsTheRunningService) {
+  start();
+  ASSERT_EQ(call(L"update", service_test::counterUpdate({{L"AllSessions", L"4"}})).result, std::optional<bool>(true));
+  ASSERT_TRUE(PluginInit());
+  EXPECT_EQ(CORE::waitForAllThreads(INFINITE), 0);
+  EXPECT_EQ(call(L"collect").bag.getBag(L"globalCounters").get(L"AllSessions").str(), L"4");
+  EXPECT_FALSE(serviceStopping.load());
+}
+
 TEST_F(ServiceLifecycle, RequestsRacingShutDownAreServedOrFindNoWorker) {
   start(pulseParams(600000));
   std::atomic<bool> stop{false};

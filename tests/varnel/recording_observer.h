@@ -54,10 +54,6 @@ class RecordingObserver : public CORE::HostObserver {
       return false;
     });
   }
-  void clear() {
-    std::lock_guard lock(mutex_);
-    events_.clear();
-  }
 
  private:
   void add(Event e) {
@@ -86,10 +82,6 @@ class Signal {
   bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, timeout, [&] { return set_; });
-  }
-  bool isSet() {
-    std::lock_guard lock(mutex_);
-    return set_;
   }
 
  private:

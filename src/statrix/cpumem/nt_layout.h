@@ -1,5 +1,4 @@
-// Native system-information layouts the watch reads: information classes, status codes, the
-// processor-time entry, and an alignment-safe field reader for raw query buffers.
+// Native system-information constants and the processor-time entry layout, read safely from raw buffers.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,4 @@
-// The overall evaluations of a pass: the system CPU figure and the memory load are logged,
-// published under "Performance Stats", kept, and compared with their thresholds.
+// The overall CPU and memory evaluations: log, publish, keep and compare each figure with its threshold.
 #include "cpumem/registry_paths.h"
 #include "cpumem/round_percent.h"
 #include "cpumem/watch_state.h"
@@ -31,8 +30,8 @@ void WatchState::evaluateSystemCpu(float cpu, uint32_t threshold, const ProcessS
   LogMessage(CORE::Debug, L"System CPU use: %u%%", rounded);
   DWORD error = 0;
   if (!writeStatistic(registry_paths::kCpuPercentageValue, CORE::corestring(rounded, 10), error)) {
-    LogMessage(CORE::Error, L"Failed to write CpuPercentage to registry - %s (%d)", CORE::corestring::formatError(error),
-               static_cast<int32_t>(error));
+    LogMessage(CORE::Error, L"Failed to write CpuPercentage to registry - %s (%d)",
+               CORE::corestring::formatError(error), static_cast<int32_t>(error));
   }
   cpuPercent_.store(cpu, std::memory_order_relaxed);
 

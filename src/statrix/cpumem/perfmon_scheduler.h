@@ -1,5 +1,4 @@
-// PerfmonScheduler: the CPU and memory watch's driver: the eight alarm settings bound to the
-// registry and the watch timer whose callback runs one sampling pass.
+// PerfmonScheduler: the watch's driver, with the eight registry-bound alarm settings and the watch timer.
 #pragma once
 #include <atomic>
 #include <cstdint>

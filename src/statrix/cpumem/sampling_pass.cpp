@@ -1,5 +1,4 @@
-// The sampling pass: memory status, process walk and processor times turned into the system
-// figures, under one exception guard.
+// The sampling pass: memory status, process walk and processor times, under one exception guard.
 #include <algorithm>
 #include <optional>
 

@@ -1,5 +1,4 @@
-// WatchState: the process-wide state of the CPU and memory watch: its lock, the system figures
-// and alarm flags, the process table and the per-session sums, and the sampling pass over them.
+// WatchState: the watch's process-wide state (lock, figures, alarm flags, process table) and its pass.
 #pragma once
 #include <atomic>
 #include <cstdint>

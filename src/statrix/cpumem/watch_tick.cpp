@@ -1,5 +1,4 @@
-// One tick of the watch timer: metric publication, the sampling pass, the period follow-up and
-// the help-desk message.
+// One tick of the watch timer: metrics, the sampling pass, the period follow-up, the help-desk message.
 #include "cpumem/helpdesk_message.h"
 #include "cpumem/perfmon_scheduler.h"
 #include "cpumem/watch_state.h"

@@ -5,7 +5,9 @@
 #include "service/service_slot.h"
 
 void perfmonPlugin::initPlugin() {
-  if (exiting()) return;
+  // Nothing to do once the exit has begun, nor when a service is already up (a repeated
+  // PluginInit): a second service would share, and on its destruction reset, the watch.
+  if (exiting() || hasService()) return;
   RefPtr<statrix_service> created(new statrix_service(moduleHandle, copyParams()));
   publishService(std::move(created), [this] { return !exiting(); });
 }

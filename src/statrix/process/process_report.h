@@ -1,5 +1,4 @@
-// Reporting one process over a threshold or on a consumer list: name filter, owner, log line
-// and, for an alarm, the "PROCESS-ALARM" broadcast.
+// Reporting one process over a threshold or on a consumer list (log line, "PROCESS-ALARM" broadcast).
 #pragma once
 #include "frame/host/host.h"
 #include "process/process_entry.h"

@@ -1,5 +1,4 @@
-// The process snapshot of one sampling pass: the buffer the system filled, owned, and walked
-// entry by entry.
+// The process snapshot of one pass: the owned buffer the system filled, walked entry by entry.
 #pragma once
 #include <cstddef>
 #include <iterator>

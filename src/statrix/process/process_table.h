@@ -1,5 +1,4 @@
-// The process table: one record per process instance seen, brought up to date by each pass's
-// walk over the snapshot, with each process's share of processor time and physical memory.
+// The process table: one record per process instance, with its CPU and memory shares, updated each pass.
 #pragma once
 #include <cstdint>
 #include <map>

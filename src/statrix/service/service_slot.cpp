@@ -6,6 +6,8 @@
 statrix_service* theService = nullptr;
 
 namespace {
+// Guards theService. Taken first: the framework's worker registration runs under it, and no
+// code of this module takes it while holding another lock.
 CORE::corecritsec& slotLock() {
   static CORE::corecritsec lock(nullptr);
   return lock;
@@ -15,7 +17,8 @@ CORE::corecritsec& slotLock() {
 void publishService(RefPtr<statrix_service> created, const std::function<bool()>& stillWanted) {
   {
     CORE::coresync sync(slotLock(), false);
-    if (stillWanted()) {
+    // A second initialisation while a service is up keeps the one that is registered.
+    if (stillWanted() && theService == nullptr) {
       theService = created.release();
       // Registered under the lock so that a take-down cannot slip in between; the result is
       // not needed: an unregistered service is released without RemoveWorker.
@@ -30,6 +33,11 @@ statrix_service* acquireService() {
   CORE::coresync sync(slotLock(), false);
   if (theService != nullptr) theService->AddRef();
   return theService;
+}
+
+bool hasService() {
+  CORE::coresync sync(slotLock(), false);
+  return theService != nullptr;
 }
 
 statrix_service* withdrawService() {

@@ -1,5 +1,7 @@
-// Drives varnel-host as a child process for integration tests: give it arguments and a script
-// on stdin, get back its events (stdout lines parsed as JSON), stderr and exit status.
+// Drives varnel-host as a child process for integration tests.
+//
+// Give it arguments and a script on stdin; get back its events (stdout lines parsed as JSON),
+// stderr and exit status:
 //
 //   statrix_test::HostRun run = statrix_test::runScript(
 //       {{{"cmd", "waitWorker"}, {"name", "perfmon"}, {"timeout_ms", 5000}}, {{"cmd", "exit"}}},

@@ -1,5 +1,4 @@
-// A fresh temporary directory for one test (a registry root, a script file), removed with
-// everything in it when the object goes.
+// A fresh temporary directory for one test, removed with its contents when the object goes.
 #pragma once
 #include <string>
 

@@ -13,7 +13,8 @@
 namespace CORE {
 
 // Receives everything the framework does on the plug-in's behalf. Calls may come from any
-// thread; the observer serialises what it prints.
+// thread; the observer serialises what it prints. onWorker is called in the order the worker
+// table changed, under the table's lock: it must not install or remove workers itself.
 class HostObserver {
  public:
   virtual ~HostObserver() = default;
@@ -36,16 +37,18 @@ VARNEL_API void setLogLevel(int lowest);
 
 // Manual timers: when on, started timers never fire by themselves; tickTimers runs the
 // callback of every started timer now, each on its own thread (never beside a running
-// callback of the same timer), waits for them and returns their results.
+// callback of the same timer), waits for them and returns their results in start order.
+// Called from a timer callback, it leaves that callback's own timer out.
 VARNEL_API void setManualTimers(bool manual);
 VARNEL_API std::vector<bool> tickTimers();
 
-// Who the handler thread of a request acts as after Impersonate.
+// Who the handler thread of a request acts as after Impersonate: an administrator, a user who
+// is not one, or nobody (Impersonate fails and the thread keeps the service's identity).
 enum class Caller { Admin, User, Unknown };
 
 // Sends a request to an installed worker as the framework would (handler from the factory,
 // MessageHandler, release) with `caller` as the requester. Empty when the worker is not
-// installed; otherwise the handler's result.
+// installed; otherwise the handler's result (false when no handler was made or it threw).
 VARNEL_API std::optional<bool> requestWorker(const corestring& worker, const corestring& op, PropertyBag& request,
                                              PropertyBag& reply, Caller caller);
 
@@ -53,7 +56,9 @@ VARNEL_API std::optional<bool> requestWorker(const corestring& worker, const cor
 // returns the final state.
 VARNEL_API bool waitForWorker(const corestring& name, bool installed, uint32_t timeoutMs);
 
-// Installs or removes a stand-in worker whose handlers pass every message to `sink`.
+// Installs or removes a stand-in worker whose handlers pass every message to `sink` and answer
+// true. Installing fails when the name is taken; removing touches only stand-in workers. The
+// observer sees both as worker added/removed.
 using WorkerSink = void (*)(const corestring& worker, const corestring& op, const PropertyBag& bag);
 VARNEL_API bool installSinkWorker(const corestring& name, WorkerSink sink);
 VARNEL_API bool removeSinkWorker(const corestring& name);

@@ -16,8 +16,10 @@ class VARNEL_API MessageHandler {
  public:
   virtual ~MessageHandler();
   // Sends `op` to the installed worker: a handler from its factory runs MessageHandler(op,
-  // request, reply) and is released. 0 when delivered; non-zero when the worker is not
-  // installed (ERROR_FILE_NOT_FOUND, 2) or the handler failed to be made.
+  // request, reply) on the calling thread and is released. 0 when delivered; 2
+  // (ERROR_FILE_NOT_FOUND) when the worker is not installed, 8 when the factory made no
+  // handler, 1627 when the handler threw (logged). The handler acts for the framework: its
+  // Impersonate succeeds as an administrator.
   virtual uint32_t SendMsg(const corestring& worker, const corestring& op, PropertyBag& request, PropertyBag& reply,
                            void* callback, void* context, void* channel, unsigned long timeout, void* reserved1,
                            void* reserved2, bool flag1, bool flag2);
@@ -40,7 +42,8 @@ class VARNEL_API WorkItem : public MessageHandler {
   virtual bool AbortHandler();
   virtual bool VisibilityHandler();
   // Makes this thread act as the requester; false when that fails (the thread keeps the
-  // service's own identity). RevertToSelf ends it.
+  // service's own identity, an administrator). RevertToSelf ends it; so does the end of the
+  // request.
   bool Impersonate();
   bool RevertToSelf();
 
@@ -52,7 +55,8 @@ class VARNEL_API WorkItem : public MessageHandler {
 class VARNEL_API Varnel : public MessageHandler {
  public:
   static Varnel* System();
-  // Installs a worker; throws coreException when the name is taken.
+  // Installs a worker (names compare ignoring case); throws coreException when the name is
+  // taken or the factory is null. The host sees every installation and removal.
   bool AddWorker(WorkItemFactory factory, const corestring& name, const corestring& description, uint32_t flags,
                  void* owner);
   bool RemoveWorker(const corestring& name, bool flag);

@@ -1,4 +1,7 @@
 // CORE::sysconfig: settings bound to one registry key, with defaults and change notification.
+//
+// Lock order: a binding's delivery lock (held while `changed` runs), then the settings lock
+// `lock_`; so never call cleanup while holding the settings lock.
 #pragma once
 #include <map>
 #include <memory>
@@ -25,14 +28,16 @@ class VARNEL_API sysconfig {
   virtual bool init(const corestring& keyPath, const corestrmap& defaults, bool flag1, bool flag2);
   // Re-reads every value of the key now, calling `changed` for each value that differs.
   virtual void reload();
-  // Writes the current value of `name` to the registry.
+  // Writes `value` as the registry value `name` (a DWORD value stays one when the text is a
+  // number) and delivers the resulting `changed` before returning.
   virtual bool update(const corestring& name, const corestring& value);
   // The registry text of the value, or its default when the value is absent.
   virtual corestring get(const corestring& name);
   virtual bool getBool(const corestring& name);
   virtual int32_t getInt(const corestring& name);
   // Called on a host thread for a value whose registry text changed (by this process or any
-  // other writer). The base keeps `get` current; overrides call it first.
+  // other writer), once per change; a deleted value reports its default (empty without one).
+  // Calls for one object never overlap. The base keeps `get` current; overrides call it first.
   virtual void changed(const corestring& name, corestring& value);
 
   // The lock of the settings (taken by `changed` callers' overrides and by readers).

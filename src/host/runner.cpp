@@ -2,9 +2,7 @@
 #include "runner.h"
 
 #include <fstream>
-#include <memory>
 
-#include "events.h"
 #include "framework_events.h"
 #include "help.h"
 #include "options.h"

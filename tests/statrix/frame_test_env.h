@@ -1,5 +1,5 @@
-// Test environment for the frame and service tests: a private registry root and a recorder of
-// every log line the module writes (system messages and the thread layer's external log).
+// Test environment for the frame and service tests: a private registry root, a recorder of the
+// module's log lines, and a gate threads can wait on.
 #pragma once
 #include <chrono>
 #include <condition_variable>
@@ -15,8 +15,7 @@
 
 namespace frame_test {
 
-// Points the file-backed registry at a fresh directory; call before anything reads the
-// registry. (The Windows build uses the system registry and ignores it.)
+// Points the file-backed registry at a fresh directory (the Windows build ignores it).
 inline void useTemporaryRegistry() {
   static std::string assignment;
   const auto root = std::filesystem::temp_directory_path() /
@@ -27,30 +26,31 @@ inline void useTemporaryRegistry() {
 }
 
 struct LogLine {
-  bool external = false;  // true: the thread layer's logger; false: a system message
-  int level = 0;          // SysMessageType, or the logger's logLevel
-  std::wstring source;    // source name, or component
+  bool external;       // the thread layer's logger rather than a system message
+  int level;           // SysMessageType, or the logger's logLevel
+  std::wstring source;  // source name or component ("loaded" for the library-loaded notice)
   std::wstring text;
 };
+using Match = std::function<bool(const LogLine&)>;
 
-// Records every line; install one per test (it replaces the host observer and the external
-// log function, and puts both back when destroyed).
+// Records every line while it lives; it takes over the host observer and the external log
+// function and puts the latter back.
 class LogRecorder : public CORE::HostObserver {
  public:
-  LogRecorder() {
-    std::lock_guard<std::mutex> guard(instanceMutex());
-    current() = this;
-    previousExternal_ = CORE::corelogExternal;
+  LogRecorder() : previous_(CORE::corelogExternal) {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      active() = this;
+    }
     CORE::corelogExternal = &LogRecorder::external;
     CORE::setHostObserver(this);
   }
   ~LogRecorder() override {
     CORE::setHostObserver(nullptr);
-    CORE::corelogExternal = previousExternal_;
-    std::lock_guard<std::mutex> guard(instanceMutex());
-    current() = nullptr;
+    CORE::corelogExternal = previous_;
+    std::lock_guard<std::mutex> guard(mutex_);
+    active() = nullptr;
   }
-
   void onSysMessage(int level, const std::wstring& source, const std::wstring& text) override {
     add({false, level, source, text});
   }
@@ -65,78 +65,64 @@ class LogRecorder : public CORE::HostObserver {
     for (const LogLine& line : lines()) out.push_back(line.text);
     return out;
   }
-  size_t count(const std::function<bool(const LogLine&)>& match) const {
+  size_t count(const Match& match) const {
     size_t n = 0;
-    for (const LogLine& line : lines()) n += match(line) ? 1 : 0;
+    for (const LogLine& line : lines()) n += match(line);
     return n;
   }
-  size_t countText(const std::wstring& text) const {
+  size_t count(const std::wstring& text) const {
     return count([&](const LogLine& l) { return l.text == text; });
   }
-  // Waits until a line matches; false when `timeout` passes first.
-  bool waitFor(const std::function<bool(const LogLine&)>& match,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+  bool waitFor(const Match& match) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
+    return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
       for (const LogLine& line : lines_)
         if (match(line)) return true;
       return false;
     });
   }
-  bool waitForText(const std::wstring& text, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-    return waitFor([&](const LogLine& l) { return l.text == text; }, timeout);
-  }
-  void clear() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    lines_.clear();
+  bool waitFor(const std::wstring& text) const {
+    return waitFor([&](const LogLine& l) { return l.text == text; });
   }
 
  private:
-  static std::mutex& instanceMutex() {
-    static std::mutex m;
-    return m;
+  // One recorder at a time; the mutex is static so the external function can reach it.
+  static inline std::mutex mutex_;
+  static LogRecorder*& active() {
+    static LogRecorder* recorder = nullptr;
+    return recorder;
   }
-  static LogRecorder*& current() {
-    static LogRecorder* r = nullptr;
-    return r;
-  }
-  static void external(const wchar_t* component, int logLevel, const wchar_t* format, const CORE::FormatArg* args,
+  static void external(const wchar_t* component, int level, const wchar_t* format, const CORE::FormatArg* args,
                        size_t count) {
-    std::lock_guard<std::mutex> guard(instanceMutex());
-    if (current() != nullptr)
-      current()->add({true, logLevel, component ? component : L"", CORE::formatMessage(format, args, count)});
+    LogLine line{true, level, component ? component : L"", CORE::formatMessage(format, args, count)};
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (LogRecorder* r = active()) {
+      r->lines_.push_back(std::move(line));
+      r->changed_.notify_all();
+    }
   }
   void add(LogLine line) {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      lines_.push_back(std::move(line));
-    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    lines_.push_back(std::move(line));
     changed_.notify_all();
   }
 
-  mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<LogLine> lines_;
-  CORE::corelogExternalFn previousExternal_ = nullptr;
+  CORE::corelogExternalFn previous_;
 };
 
-// A one-shot gate a test thread can wait on.
+// A one-shot gate.
 class Gate {
  public:
   void open() {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      open_ = true;
-    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    open_ = true;
     cv_.notify_all();
   }
-  bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+  bool wait() {
     std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, timeout, [&] { return open_; });
-  }
-  bool isOpen() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return open_;
+    return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return open_; });
   }
 
  private:

@@ -1,8 +1,6 @@
 // With "varnelUseThreadNames" set to "0", module threads carry no name record.
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include "frame/runnable.h"
 #include "frame/thread_group.h"
 #include "frame/thread_name.h"
@@ -16,23 +14,16 @@ void probe(void* seen) { *static_cast<const uint8_t**>(seen) = CORE::currentThre
 
 TEST(ThreadNamesOff, NoThreadGetsARecord) {
   frame_test::useTemporaryRegistry();
-  const std::optional<CORE::RegistryValue> previous = CORE::registryRead(kSwitch);
-  CORE::RegistryValue off;
-  off.type = 1;
-  off.text = L"0";
-  ASSERT_TRUE(CORE::registryWrite(kSwitch, off));
+  const auto previous = CORE::registryRead(kSwitch);
+  ASSERT_TRUE(CORE::registryWrite(kSwitch, {1, L"0", {}}));
 
-  EXPECT_FALSE(CORE::useThreadNames());
   const uint8_t* seen = reinterpret_cast<const uint8_t*>(1);
   ASSERT_TRUE(CORE::corerun::startThread("named", &probe, &seen, CORE::corerun::noWrapper(), nullptr, 0));
   EXPECT_EQ(CORE::waitForAllThreads(INFINITE), 0);
   EXPECT_EQ(seen, nullptr);
 
-  // Names are off for this process only: the value is read once.
-  CORE::RegistryValue restore;
-  restore.type = 1;
-  restore.text = previous ? previous->text : CORE::corestring(L"1");
-  CORE::registryWrite(kSwitch, restore);
+  // Read once per process: putting the old value back changes nothing here.
+  CORE::registryWrite(kSwitch, {1, previous ? previous->text : CORE::corestring(L"1"), {}});
   EXPECT_FALSE(CORE::useThreadNames());
 }
 

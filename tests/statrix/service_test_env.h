@@ -1,20 +1,21 @@
-// Helpers for the service tests: a plug-in brought up and down around each test, and requests
+// Helpers for the service tests: the plug-in brought up and down around each test, and requests
 // to the "perfmon" worker as the framework sends them.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/exports.h"
-#include "service/service_globals.h"
 #include "frame_test_env.h"
+#include "service/service_globals.h"
 
 namespace service_test {
 
-// Registry root of our own and host timers that only fire when told to, so that the watch's
-// timer stays out of the way; set once per test program.
+// A registry root of our own, and host timers that fire only when told to (the watch's timer
+// stays out of the way).
 class Environment : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -22,6 +23,8 @@ class Environment : public ::testing::Environment {
     CORE::setManualTimers(true);
   }
 };
+
+using Pairs = std::vector<std::pair<std::wstring, std::wstring>>;
 
 struct Reply {
   std::optional<bool> result;  // empty: the worker was not installed
@@ -34,46 +37,45 @@ inline Reply call(const wchar_t* op, CORE::PropertyBag request = {}, CORE::Calle
   return reply;
 }
 
-// A request whose "globalCounters" sub-bag holds the given name/value pairs.
-inline CORE::PropertyBag counterUpdate(const std::vector<std::pair<std::wstring, std::wstring>>& values) {
-  CORE::PropertyBag counters;
+// A request whose "globalCounters" sub-bag holds `values`.
+inline CORE::PropertyBag counterUpdate(const Pairs& values) {
+  CORE::PropertyBag counters, request;
   for (const auto& [name, value] : values) counters.set(name, value);
-  CORE::PropertyBag request;
   request.setBag(L"globalCounters", counters);
   return request;
 }
 
-// The "globalCounters" store of a "collect" reply as name/value pairs, in order.
-inline std::vector<std::pair<std::wstring, std::wstring>> collected() {
-  Reply reply = call(L"collect");
-  EXPECT_EQ(reply.result, std::optional<bool>(true));
-  const CORE::PropertyBag store = reply.bag.getBag(L"globalCounters");
-  std::vector<std::pair<std::wstring, std::wstring>> out;
+// The counter store as "collect" returns it, in order.
+inline Pairs collected() {
+  const CORE::PropertyBag store = call(L"collect").bag.getBag(L"globalCounters");
+  Pairs out;
   for (size_t i = 0; i < store.size(); ++i) out.emplace_back(store.getName(i).str(), store.stringAt(i).str());
   return out;
 }
 
-// Starts the plug-in with `params` and waits until "perfmon" is registered; PluginExit at the
-// end of the test.
+// start() brings the plug-in up with `params` and waits for "perfmon"; the test's end takes it
+// down again.
 class PluginFixture : public ::testing::Test {
  protected:
   void start(CORE::PropertyBag params = {}) {
     ASSERT_TRUE(PluginParams(&params));
     ASSERT_TRUE(PluginInit());
-    started_ = true;
+    running_ = true;
     ASSERT_TRUE(CORE::waitForWorker(L"perfmon", true, 20000));
   }
+  void exit() {
+    PluginExit();
+    running_ = false;
+  }
   void TearDown() override {
-    if (started_) PluginExit();
+    if (running_) PluginExit();
     CORE::PropertyBag none;
     PluginParams(&none);
-    // Set for good by a service's destruction; the next test brings up a new service.
-    serviceStopping = false;
+    serviceStopping = false;  // set for good by a service's end; the next test starts a new one
   }
-  void exited() { started_ = false; }
 
  private:
-  bool started_ = false;
+  bool running_ = false;
 };
 
 }  // namespace service_test

@@ -51,6 +51,8 @@ function(statrix_add_test name)
   statrix_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} statrix_gtest)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  # Several tests load the module or drive the runner: both must be built first.
+  add_dependencies(${name} statrix varnel-host)
   add_test(NAME ${name} COMMAND ${name})
   set(labels ${T_LABELS})
   if(STATRIX_WINDOWS)

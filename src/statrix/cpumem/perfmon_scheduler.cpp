@@ -44,7 +44,7 @@ PerfmonScheduler::~PerfmonScheduler() {
   // Unbind first so that no `changed` (which may reschedule) runs on a half-destroyed object,
   // then make sure no pass is running before the timer base goes.
   CORE::sysconfig::cleanup();
-  StopTimerWithWait();
+  if (isRunning()) StopTimerWithWait();
 }
 
 void PerfmonScheduler::start() {
@@ -63,6 +63,8 @@ void PerfmonScheduler::start() {
 }
 
 void PerfmonScheduler::stop() {
+  // No settings change may reschedule (and so restart) the timer once the watch is stopping.
+  CORE::sysconfig::cleanup();
   StopTimerWithWait();
   WatchState::instance().reset();
   resetMetricStats();

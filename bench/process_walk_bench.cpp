@@ -2,27 +2,11 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <random>
 
 #include "process/process_table.h"
+#include "statrix/allocation_counter.h"  // this program's only copy of the replacements
 #include "statrix/process_snapshot_builder.h"
-
-namespace {
-std::atomic<size_t> allocations{0};
-}  // namespace
-
-// The replacements stay out of line: inlined, malloc() and free() would look mismatched with
-// new and delete to the compiler's allocation checks.
-[[gnu::noinline]] void* operator new(size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -55,7 +39,7 @@ void walk(benchmark::State& state, bool ascending, bool purge) {
   uint32_t stamp = 1;
   table.updateProcesses(snapshot, WalkInputs{stamp, kSystemDelta, kTotalPhys, 0, 0}, nameList, sessions);
 
-  const size_t before = allocations.load();
+  const size_t before = allocationCount();
   for (auto _ : state) {
     ++stamp;
     table.updateProcesses(snapshot, WalkInputs{stamp, kSystemDelta, kTotalPhys, 0, 0}, nameList, sessions);
@@ -63,7 +47,7 @@ void walk(benchmark::State& state, bool ascending, bool purge) {
     benchmark::DoNotOptimize(sessions.sessions().data());
   }
   const double passes = static_cast<double>(state.iterations());
-  state.counters["allocs/pass"] = static_cast<double>(allocations.load() - before) / passes;
+  state.counters["allocs/pass"] = static_cast<double>(allocationCount() - before) / passes;
   state.counters["ns/process"] = benchmark::Counter(passes * static_cast<double>(state.range(0)),
                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }

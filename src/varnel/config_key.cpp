@@ -2,7 +2,10 @@
 #include "config_key.h"
 
 #include <cstring>
+#include <optional>
 #include <vector>
+
+#include "registry_path.h"
 
 namespace CORE::config {
 namespace {
@@ -54,40 +57,20 @@ bool textOf(DWORD type, const BYTE* data, DWORD size, corestring& text) {
 
 }  // namespace
 
-bool splitKeyPath(const corestring& keyPath, HKEY& root, std::wstring& subKey) {
-  static const struct {
-    const wchar_t* name;
-    HKEY key;
-  } roots[] = {{L"HKLM", HKEY_LOCAL_MACHINE}, {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-               {L"HKCU", HKEY_CURRENT_USER},  {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-               {L"HKU", HKEY_USERS},          {L"HKEY_USERS", HKEY_USERS},
-               {L"HKCR", HKEY_CLASSES_ROOT},  {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT}};
-  const std::wstring& p = keyPath.str();
-  const size_t sep = p.find(L'\\');
-  const corestring rootName(p.substr(0, sep));
-  for (const auto& r : roots) {
-    if (rootName.comparei(r.name) != 0) continue;
-    root = r.key;
-    subKey = sep == std::wstring::npos ? std::wstring() : p.substr(sep + 1);
-    while (!subKey.empty() && subKey.back() == L'\\') subKey.pop_back();
-    return true;
-  }
-  return false;
-}
-
 ConfigKey::~ConfigKey() {
   if (key_) RegCloseKey(key_);
 }
 
 LSTATUS ConfigKey::open(const corestring& keyPath) {
-  HKEY root;
-  std::wstring subKey;
-  if (!splitKeyPath(keyPath, root, subKey)) return ERROR_INVALID_PARAMETER;
+  const std::optional<RegistryKeyPath> path = splitKeyPath(keyPath);
+  if (!path) return ERROR_INVALID_PARAMETER;
   HKEY key = nullptr;
-  LSTATUS status = RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+  LSTATUS status = RegCreateKeyExW(path->root, path->subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_READ | KEY_WOW64_64KEY, nullptr, &key, nullptr);
   // Without the right to create it, an existing key can still be opened for reading.
-  if (status != ERROR_SUCCESS) status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key);
+  if (status != ERROR_SUCCESS) {
+    status = RegOpenKeyExW(path->root, path->subKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key);
+  }
   if (status != ERROR_SUCCESS) return status;
   if (key_) RegCloseKey(key_);
   key_ = key;

@@ -29,7 +29,4 @@ class ConfigKey {
   HKEY key_ = nullptr;
 };
 
-// Splits "ROOT\Sub\Key" into its predefined root and the rest; false for an unknown root.
-bool splitKeyPath(const corestring& keyPath, HKEY& root, std::wstring& subKey);
-
 }  // namespace CORE::config

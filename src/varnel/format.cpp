@@ -102,9 +102,9 @@ bool renderFloating(std::wstring& out, const Conversion& c, const FormatArg& arg
     body = upper ? L"INF" : L"inf";
   } else {
     // fmt follows C for f, e and g (precision 6 by default, "#" keeps the point and zeros).
-    const std::wstring spec = fmt::format(L"{{:{}.{}{}}}", c.alt ? L"#" : L"", c.precision < 0 ? 6 : c.precision,
+    const std::wstring pattern = fmt::format(L"{{:{}.{}{}}}", c.alt ? L"#" : L"", c.precision < 0 ? 6 : c.precision,
                                           c.type);
-    body = fmt::format(fmt::runtime(spec), magnitude);
+    body = fmt::format(fmt::runtime(pattern), magnitude);
   }
   layout(out, c, signOf(c, std::signbit(value)), body, c.zero && std::isfinite(value));
   return true;

@@ -9,6 +9,7 @@
 
 #include "last_error_guard.h"
 #include "number_text.h"
+#include "registry_path.h"
 #include "varnel/corestring.h"
 #include "varnel/host_control.h"
 #include "winapi.h"
@@ -32,40 +33,12 @@ class RegKey {
   HKEY key_ = nullptr;
 };
 
-// "ROOT\Key\...\ValueName" taken apart. The value name may be empty (the key's default value).
-struct RegistryPath {
-  HKEY root;
-  std::wstring subKey;
-  std::wstring valueName;
-};
-
-std::optional<RegistryPath> parsePath(const corestring& path) {
-  static const struct {
-    const wchar_t* name;
-    HKEY key;
-  } roots[] = {{L"HKLM", HKEY_LOCAL_MACHINE},    {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-               {L"HKCU", HKEY_CURRENT_USER},     {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-               {L"HKU", HKEY_USERS},             {L"HKEY_USERS", HKEY_USERS},
-               {L"HKCR", HKEY_CLASSES_ROOT},     {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT}};
-  const std::wstring& p = path.str();
-  const size_t first = p.find(L'\\');
-  if (first == std::wstring::npos) return std::nullopt;
-  const corestring rootName(p.substr(0, first));
-  for (const auto& r : roots) {
-    if (rootName.comparei(r.name) != 0) continue;
-    const size_t last = p.rfind(L'\\');
-    return RegistryPath{r.key, last == first ? std::wstring() : p.substr(first + 1, last - first - 1),
-                        p.substr(last + 1)};
-  }
-  return std::nullopt;
-}
-
 struct RawValue {
   DWORD type = REG_NONE;
   std::vector<BYTE> data;
 };
 
-LSTATUS readRaw(const RegistryPath& path, RawValue& value) {
+LSTATUS readRaw(const RegistryValuePath& path, RawValue& value) {
   RegKey key;
   LSTATUS status = RegOpenKeyExW(path.root, path.subKey.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.out());
   if (status != ERROR_SUCCESS) return status;
@@ -83,7 +56,7 @@ LSTATUS readRaw(const RegistryPath& path, RawValue& value) {
   return ERROR_MORE_DATA;
 }
 
-LSTATUS writeRaw(const RegistryPath& path, const RawValue& value) {
+LSTATUS writeRaw(const RegistryValuePath& path, const RawValue& value) {
   RegKey key;
   LSTATUS status = RegCreateKeyExW(path.root, path.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.out(), nullptr);
@@ -180,7 +153,7 @@ std::optional<RawValue> encodeDword(const corestring& text) {
 // Writes one value: types 1 (SZ), 4 (DWORD) and 7 (MULTI_SZ). Returns the system status.
 LSTATUS writeValue(const corestring& path, uint32_t type, const corestring& text,
                    const std::vector<corestring>& items) {
-  const std::optional<RegistryPath> where = parsePath(path);
+  const std::optional<RegistryValuePath> where = splitValuePath(path);
   if (!where) return ERROR_INVALID_PARAMETER;
   switch (type) {
     case REG_SZ: {
@@ -200,7 +173,7 @@ LSTATUS writeValue(const corestring& path, uint32_t type, const corestring& text
 }
 
 std::optional<RegistryValue> readValue(const corestring& path) {
-  const std::optional<RegistryPath> where = parsePath(path);
+  const std::optional<RegistryValuePath> where = splitValuePath(path);
   RawValue raw;
   if (!where || readRaw(*where, raw) != ERROR_SUCCESS) return std::nullopt;
   return decode(raw);

@@ -1,27 +1,11 @@
 // Process table walk over synthetic snapshots: record and pid reuse, shares, session sums, purge.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "process/process_table.h"
+// Counts heap allocations so that the steady walk can be checked to allocate nothing; this
+// program's only copy of the replacement operator new and delete.
+#include "statrix/allocation_counter.h"
 #include "statrix/process_snapshot_builder.h"
-
-// Counts heap allocations so that the steady walk can be checked to allocate nothing.
-namespace {
-std::atomic<size_t> allocations{0};
-}  // namespace
-
-// The replacements stay out of line: inlined, malloc() and free() would look mismatched with
-// new and delete to the compiler's allocation checks.
-[[gnu::noinline]] void* operator new(size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -126,10 +110,10 @@ TEST_F(ProcessTableTest, SteadyWalkAllocatesNothing) {
   const CORE::corestring nameList(L"*");
   table.updateProcesses(snapshot, WalkInputs{1, 10000, 8 * kGiB, 0, 0}, nameList, sessions);
 
-  const size_t before = allocations.load();
+  const size_t before = allocationCount();
   table.updateProcesses(snapshot, WalkInputs{2, 10000, 8 * kGiB, 0, 0}, nameList, sessions);
   table.purgeProcesses(2);
-  EXPECT_EQ(allocations.load() - before, 0u);
+  EXPECT_EQ(allocationCount() - before, 0u);
 }
 
 TEST(ProcessSnapshotTest, WalkNeverLeavesTheBuffer) {

@@ -11,15 +11,15 @@
 #include <string_view>
 
 #include "utf8.h"
-#include "varnel/format_spec.h"
+#include "varnel/format_conversion.h"
 #include "varnel/logging.h"
 
 namespace CORE {
 namespace {
 
-using format_spec::Conversion;
-using format_spec::Kind;
-using format_spec::Length;
+using format_conversion::Conversion;
+using format_conversion::Kind;
+using format_conversion::Length;
 
 constexpr std::wstring_view kBadFormat = L"<bad format>";
 constexpr std::wstring_view kMissing = L"<missing>";
@@ -159,7 +159,7 @@ std::wstring formatMessage(const wchar_t* format, const FormatArg* args, size_t 
       out.append(format + start, i - start);
       continue;
     }
-    Conversion c = format_spec::parse(format, i);
+    Conversion c = format_conversion::parse(format, i);
     i = c.next;
     if (c.kind == Kind::Literal) {
       out += L'%';
@@ -176,12 +176,12 @@ std::wstring formatMessage(const wchar_t* format, const FormatArg* args, size_t 
       const std::optional<int32_t> w = starValue(args, count, next++);
       bad = !w;
       if (w && *w < 0) c.left = true;  // as in C: a negative width means left-justify
-      if (w) c.width = static_cast<int>(std::min<int64_t>(std::abs(int64_t{*w}), format_spec::kMaxField));
+      if (w) c.width = static_cast<int>(std::min<int64_t>(std::abs(int64_t{*w}), format_conversion::kMaxField));
     }
     if (c.precisionFromArg) {
       const std::optional<int32_t> p = starValue(args, count, next++);
       bad = bad || !p;
-      if (p) c.precision = *p < 0 ? -1 : std::min(*p, format_spec::kMaxField);  // negative: none given
+      if (p) c.precision = *p < 0 ? -1 : std::min(*p, format_conversion::kMaxField);  // negative: none given
     }
     if (next >= count) {
       out += kMissing;

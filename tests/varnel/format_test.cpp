@@ -34,7 +34,7 @@ TEST(FormatMessage, FlagsWidthAndPrecision) {
   EXPECT_EQ(format(L"[%#010x][0x%08X]", {255, 0xBEEFu}), L"[0x000000ff][0x0000BEEF]");
   EXPECT_EQ(format(L"[%*d][%*d][%.*d]", {4, 1, -3, 5, 4, 9}), L"[   1][5  ][0009]");
   EXPECT_EQ(format(L"[%6s][%-6s][%6.2s]", {L"ab", L"ab", L"abcdef"}), L"[    ab][ab    ][    ab]");
-  EXPECT_EQ(format(L"%99999999999d", {1}).size(), static_cast<size_t>(CORE::format_spec::kMaxField));
+  EXPECT_EQ(format(L"%99999999999d", {1}).size(), static_cast<size_t>(CORE::format_conversion::kMaxField));
 }
 
 TEST(FormatMessage, Floating) {

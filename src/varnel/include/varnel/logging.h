@@ -10,7 +10,7 @@
 #include <type_traits>
 
 #include "varnel/corestring.h"
-#include "varnel/format_spec.h"
+#include "varnel/format_conversion.h"
 
 namespace CORE {
 
@@ -73,12 +73,12 @@ consteval Cat categoryOf() {
   else if constexpr (std::is_pointer_v<U>) return Cat::Pointer;
   else return Cat::Other;
 }
-consteval Cat categoryOf(format_spec::Kind kind) {
+consteval Cat categoryOf(format_conversion::Kind kind) {
   switch (kind) {
-    case format_spec::Kind::Integer: return Cat::Integer;
-    case format_spec::Kind::Floating: return Cat::Floating;
-    case format_spec::Kind::WString: return Cat::WString;
-    case format_spec::Kind::Pointer: return Cat::Pointer;
+    case format_conversion::Kind::Integer: return Cat::Integer;
+    case format_conversion::Kind::Floating: return Cat::Floating;
+    case format_conversion::Kind::WString: return Cat::WString;
+    case format_conversion::Kind::Pointer: return Cat::Pointer;
     default: return Cat::Other;
   }
 }
@@ -98,10 +98,10 @@ consteval bool check(const wchar_t* f, const Cat* cats, size_t count) {
       ++i;
       continue;
     }
-    const format_spec::Conversion c = format_spec::parse(f, i);
+    const format_conversion::Conversion c = format_conversion::parse(f, i);
     i = c.next;
-    if (c.kind == format_spec::Kind::Literal) continue;
-    if (c.kind == format_spec::Kind::Invalid) return false;
+    if (c.kind == format_conversion::Kind::Literal) continue;
+    if (c.kind == format_conversion::Kind::Invalid) return false;
     if (c.widthFromArg && !take(Cat::Integer)) return false;
     if (c.precisionFromArg && !take(Cat::Integer)) return false;
     if (!take(categoryOf(c.kind))) return false;

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstddef>
 
-namespace CORE::format_spec {
+namespace CORE::format_conversion {
 
 // Length modifiers: hh, h, l, ll, z/j/t, I32, I64, I (pointer sized), L.
 enum class Length : unsigned char { Default, Char, Short, Long, LongLong, Size, Int32, Int64, Ptr, LongDouble };
@@ -146,4 +146,4 @@ constexpr Conversion parse(const wchar_t* f, size_t pos) {
   return c;
 }
 
-}  // namespace CORE::format_spec
+}  // namespace CORE::format_conversion

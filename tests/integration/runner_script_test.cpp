@@ -108,8 +108,8 @@ TEST(RunnerScript, HelpdeskWorkerComesAndGoes) {
   EXPECT_GT(present, added);
   EXPECT_GT(removed, present);
   EXPECT_GT(absent, removed);
-  // Removing it twice is reported.
-  EXPECT_EQ(run.find({{"event", "error"}, {"line", 5}}, absent), static_cast<long>(absent + 1)) << run.transcript();
+  // Removing it twice is reported (the plug-in's own events may come in between).
+  EXPECT_GT(run.find({{"event", "error"}, {"line", 5}}, absent), absent) << run.transcript();
 }
 
 TEST(RunnerScript, HelpdeskOptionInstallsBeforeLoading) {

@@ -1,19 +1,34 @@
-// Cost of the machine-data queries on this machine's /proc: the process snapshot with the
-// module's growth loop, its cheap sizing call, processor times and memory status.
+// Cost of the machine-data queries: the process snapshot with the module's growth loop on this
+// machine's /proc and on fixture trees of 100 to 20,000 processes, its cheap sizing call,
+// processor times and memory status.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <vector>
 
+#include "support/linux/fixture_tree.h"
 #include "winapi.h"
 
 namespace {
 
+// One fixture tree per size, written once per program run (20,000 processes take a while).
+statrix_test::FixtureTree& fixtureOf(size_t processes) {
+  static std::map<size_t, std::unique_ptr<statrix_test::FixtureTree>> trees;
+  auto& tree = trees[processes];
+  if (!tree) {
+    tree = std::make_unique<statrix_test::FixtureTree>();
+    tree->setCpuCount(8);
+    tree->addProcesses(processes, 1000);
+  }
+  return *tree;
+}
+
 // The module's pattern: a size-0 call, then a buffer of the asked size plus 16384.
-void BM_ProcessSnapshot(benchmark::State& state) {
-  ::unsetenv("VARNEL_PROCFS");
+void snapshotPasses(benchmark::State& state) {
   std::vector<unsigned char> buffer;
   size_t processes = 0;
   for (auto _ : state) {
@@ -42,7 +57,20 @@ void BM_ProcessSnapshot(benchmark::State& state) {
   state.counters["per_process_ns"] = benchmark::Counter(
       static_cast<double>(processes), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
+
+void BM_ProcessSnapshot(benchmark::State& state) {
+  ::unsetenv("VARNEL_PROCFS");
+  snapshotPasses(state);
+}
 BENCHMARK(BM_ProcessSnapshot)->Unit(benchmark::kMicrosecond);
+
+// The same on a fixture tree of state.range(0) processes: cost per process should stay flat.
+void BM_FixtureSnapshot(benchmark::State& state) {
+  fixtureOf(static_cast<size_t>(state.range(0))).activate();
+  snapshotPasses(state);
+  ::unsetenv("VARNEL_PROCFS");
+}
+BENCHMARK(BM_FixtureSnapshot)->Arg(100)->Arg(2000)->Arg(20000)->Unit(benchmark::kMicrosecond);
 
 // The first call of every pass: no buffer, only the size.
 void BM_ProcessSnapshotSizing(benchmark::State& state) {

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "support/linux/fixture_tree.h"
 #include "support/linux/snapshot_reader.h"
@@ -108,6 +110,24 @@ TEST(SnapshotCacheBudget, ProcessesBeyondTheBudgetAreReadByOpeningTheirFiles) {
     EXPECT_EQ(winapi_linux::snapshotDescriptorsKept(), 7u);
   }
   winapi_linux::setSnapshotDescriptorLimit(winapi_linux::DescriptorBudget::kMaxKept);
+}
+
+// Callers on several threads share the kept files; each gets a whole, true snapshot.
+TEST(SnapshotCacheThreads, ConcurrentCallersEachGetTheWholeList) {
+  FixtureTree tree;
+  tree.addProcesses(30, 1000);
+  tree.activate();
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int pass = 0; pass < 50; ++pass) {
+        auto entries = takeSnapshot();
+        if (entries.size() != 31 || entries[30].userTime != ticksAsNtTime(10 + 29)) ++wrong;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // The kernel's procfs: a kept file of a process that has ended answers ESRCH.

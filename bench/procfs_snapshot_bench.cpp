@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/linux/fixture_tree.h"
+#include "system_queries.h"
 #include "winapi.h"
 
 namespace {
@@ -71,6 +72,17 @@ void BM_FixtureSnapshot(benchmark::State& state) {
   ::unsetenv("VARNEL_PROCFS");
 }
 BENCHMARK(BM_FixtureSnapshot)->Arg(100)->Arg(2000)->Arg(20000)->Unit(benchmark::kMicrosecond);
+
+// With no descriptor kept between passes: every file opened on every pass, the path taken for
+// the processes beyond the descriptor budget.
+void BM_FixtureSnapshotOpenPerPass(benchmark::State& state) {
+  fixtureOf(static_cast<size_t>(state.range(0))).activate();
+  winapi_linux::setSnapshotDescriptorLimit(0);
+  snapshotPasses(state);
+  winapi_linux::setSnapshotDescriptorLimit(winapi_linux::kDefaultSnapshotDescriptors);
+  ::unsetenv("VARNEL_PROCFS");
+}
+BENCHMARK(BM_FixtureSnapshotOpenPerPass)->Arg(100)->Arg(2000)->Arg(20000)->Unit(benchmark::kMicrosecond);
 
 // The first call of every pass: no buffer, only the size.
 void BM_ProcessSnapshotSizing(benchmark::State& state) {

@@ -11,7 +11,6 @@
 
 #include "support/linux/fixture_tree.h"
 #include "support/linux/snapshot_reader.h"
-#include "process_cache.h"
 #include "system_queries.h"
 
 namespace {
@@ -38,7 +37,7 @@ class SnapshotCache : public ::testing::TestWithParam<size_t> {
     tree.addProcess({900, "other", 1, 1, 800, 1024, 0, 4294967295u});
     tree.activate();
   }
-  void TearDown() override { winapi_linux::setSnapshotDescriptorLimit(winapi_linux::DescriptorBudget::kMaxKept); }
+  void TearDown() override { winapi_linux::setSnapshotDescriptorLimit(winapi_linux::kDefaultSnapshotDescriptors); }
   FixtureTree tree;
 };
 
@@ -109,7 +108,7 @@ TEST(SnapshotCacheBudget, ProcessesBeyondTheBudgetAreReadByOpeningTheirFiles) {
     EXPECT_EQ(entries[40].userTime, ticksAsNtTime(10 + 39));
     EXPECT_EQ(winapi_linux::snapshotDescriptorsKept(), 7u);
   }
-  winapi_linux::setSnapshotDescriptorLimit(winapi_linux::DescriptorBudget::kMaxKept);
+  winapi_linux::setSnapshotDescriptorLimit(winapi_linux::kDefaultSnapshotDescriptors);
 }
 
 // Callers on several threads share the kept files; each gets a whole, true snapshot.

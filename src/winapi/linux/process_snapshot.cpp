@@ -328,7 +328,7 @@ SnapshotState& snapshotState() {
 void setSnapshotDescriptorLimit(size_t limit) {
   SnapshotState& state = snapshotState();
   std::lock_guard lock(state.mutex);
-  state.processes().reset(limit);
+  state.processes().reset(limit == kDefaultSnapshotDescriptors ? DescriptorBudget::fromProcessLimit() : limit);
 }
 
 size_t snapshotDescriptorsKept() {

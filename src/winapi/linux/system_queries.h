@@ -17,7 +17,9 @@ NTSTATUS queryProcessorPerformance(USHORT group, PVOID buffer, ULONG length, PUL
 NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned);
 
 // For tests and benchmarks: sets how many procfs descriptors the snapshot may keep open
-// between passes (0: open and close every file on every pass) and forgets what it kept.
+// between passes (0: open and close every file on every pass; kDefaultSnapshotDescriptors:
+// the share of the process's descriptor limit it takes by itself) and forgets what it kept.
+inline constexpr size_t kDefaultSnapshotDescriptors = static_cast<size_t>(-1);
 LAYER_VISIBLE void setSnapshotDescriptorLimit(size_t limit);
 // The procfs descriptors the snapshot keeps open now.
 LAYER_VISIBLE size_t snapshotDescriptorsKept();

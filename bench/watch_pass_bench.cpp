@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cpumem/nt_query.h"
 #include "cpumem/watch_state.h"
 #include "support/linux/fixture_tree.h"
 #include "winapi.h"
@@ -42,6 +43,10 @@ statrix_test::FixtureTree& fixtureOf(size_t processes) {
 
 void passes(benchmark::State& state) {
   privateRegistry();
+  if (!nt::resolveQueries()) {
+    state.SkipWithError("no NtQuerySystemInformation");
+    return;
+  }
   WatchState& watch = WatchState::instance();
   watch.reset();
   watch.setWatchEnabled(true);
@@ -53,12 +58,40 @@ void passes(benchmark::State& state) {
   if (!watch.watchEnabled()) state.SkipWithError("the pass switched the watch off");
 }
 
+// The snapshot alone, as the pass takes it (a call for the size, then the full call).
+void snapshots(benchmark::State& state) {
+  std::vector<unsigned char> buffer;
+  for (auto _ : state) {
+    ULONG needed = 0;
+    NTSTATUS status = NtQuerySystemInformation(SystemProcessInformation, nullptr, 0, &needed);
+    while (status == STATUS_INFO_LENGTH_MISMATCH) {
+      if (buffer.size() < needed + 16384) buffer.resize(needed + 16384);
+      status = NtQuerySystemInformation(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                                        &needed);
+    }
+    benchmark::DoNotOptimize(buffer.data());
+  }
+}
+
+void BM_SnapshotFixture(benchmark::State& state) {
+  fixtureOf(static_cast<size_t>(state.range(0))).activate();
+  snapshots(state);
+  ::unsetenv("VARNEL_PROCFS");
+}
+BENCHMARK(BM_SnapshotFixture)->Arg(100)->Arg(2000)->Arg(20000)->Unit(benchmark::kMicrosecond);
+
 void BM_WatchPassFixture(benchmark::State& state) {
   fixtureOf(static_cast<size_t>(state.range(0))).activate();
   passes(state);
   ::unsetenv("VARNEL_PROCFS");
 }
 BENCHMARK(BM_WatchPassFixture)->Arg(100)->Arg(2000)->Arg(20000)->Unit(benchmark::kMicrosecond);
+
+void BM_SnapshotMachine(benchmark::State& state) {
+  ::unsetenv("VARNEL_PROCFS");
+  snapshots(state);
+}
+BENCHMARK(BM_SnapshotMachine)->Unit(benchmark::kMicrosecond);
 
 void BM_WatchPassMachine(benchmark::State& state) {
   ::unsetenv("VARNEL_PROCFS");

@@ -97,11 +97,12 @@ void CachedProcess::forget() {
   sessionid.close();
 }
 
-void ProcessCache::beginPass(int rootFd) {
+void ProcessCache::beginPass(int rootFd, const std::string& rootPath) {
   struct stat st;
   if (::fstat(rootFd, &st) != 0) st = {};
-  if (st.st_dev == rootDevice_ && st.st_ino == rootInode_) return;
+  if (st.st_dev == rootDevice_ && st.st_ino == rootInode_ && rootPath == rootPath_) return;
   entries_.clear();
+  rootPath_ = rootPath;
   rootDevice_ = st.st_dev;
   rootInode_ = st.st_ino;
   struct statfs fs;
@@ -126,6 +127,7 @@ void ProcessCache::align(const std::vector<uint32_t>& pids) {
 void ProcessCache::reset(size_t descriptorLimit) {
   entries_.clear();
   next_.clear();
+  rootPath_.clear();
   rootDevice_ = 0;
   rootInode_ = 0;
   budget_ = DescriptorBudget(descriptorLimit);

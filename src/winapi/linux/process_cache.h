@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "procfs_files.h"
@@ -93,9 +94,10 @@ class ProcessCache {
  public:
   explicit ProcessCache(size_t descriptorLimit) : budget_(descriptorLimit) {}
 
-  // Forgets every process when `rootFd` is another directory than in the last pass, and
-  // tells whether it is the kernel's procfs (where a file of an ended process answers ESRCH).
-  void beginPass(int rootFd);
+  // Forgets every process when `rootFd` (opened from `rootPath`) is another directory than
+  // in the last pass, and tells whether it is the kernel's procfs (where a file of an ended
+  // process answers ESRCH).
+  void beginPass(int rootFd, const std::string& rootPath);
   // Known pids keep their state, new ones start empty, the others are dropped (their files
   // closed). `pids` is ascending. Allocates only when the process count grows.
   void align(const std::vector<uint32_t>& pids);
@@ -109,6 +111,7 @@ class ProcessCache {
  private:
   std::vector<CachedProcess> entries_, next_;
   DescriptorBudget budget_;
+  std::string rootPath_;
   dev_t rootDevice_ = 0;
   ino_t rootInode_ = 0;
   bool procfs_ = false;

@@ -338,7 +338,8 @@ size_t snapshotDescriptorsKept() {
 }
 
 NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned) {
-  ScopedFd root = openDirectory(procfsRoot().c_str());
+  const std::string rootPath = procfsRoot();
+  ScopedFd root = openDirectory(rootPath.c_str());
   if (!root.valid()) return STATUS_UNSUCCESSFUL;
   SnapshotState& state = snapshotState();
   std::lock_guard lock(state.mutex);
@@ -354,7 +355,7 @@ NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned) {
   if (system.value && system.value->bootTime) bootTime = {true, system.value->bootTime.value_or(0)};
 
   ProcessCache& cache = state.processes();
-  cache.beginPass(root.get());
+  cache.beginPass(root.get(), rootPath);
   cache.align(state.pids);
   const PassContext pass{root.get(), cache.budget(), !cache.procfs(), swapInUse()};
 

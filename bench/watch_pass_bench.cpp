@@ -51,6 +51,7 @@ void passes(benchmark::State& state) {
   watch.reset();
   watch.setWatchEnabled(true);
   const CORE::corestring names(L"*");
+  watch.CpuAndMemWatch(99, 99, 90, 90, 5, names);  // first pass: files opened, table filled
   for (auto _ : state) {
     // Process thresholds on, overall ones high: every process is evaluated, no alarm logged.
     benchmark::DoNotOptimize(watch.CpuAndMemWatch(99, 99, 90, 90, 5, names));
@@ -61,7 +62,17 @@ void passes(benchmark::State& state) {
 // The snapshot alone, as the pass takes it (a call for the size, then the full call).
 void snapshots(benchmark::State& state) {
   std::vector<unsigned char> buffer;
+  bool first = true;  // the first pass opens every file: steady passes are what is timed
   for (auto _ : state) {
+    if (first) {
+      state.PauseTiming();
+      ULONG needed = 0;
+      NtQuerySystemInformation(SystemProcessInformation, nullptr, 0, &needed);
+      buffer.resize(needed + 16384);
+      NtQuerySystemInformation(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+      state.ResumeTiming();
+      first = false;
+    }
     ULONG needed = 0;
     NTSTATUS status = NtQuerySystemInformation(SystemProcessInformation, nullptr, 0, &needed);
     while (status == STATUS_INFO_LENGTH_MISMATCH) {

@@ -24,6 +24,7 @@ if(TARGET winapi_process_snapshot_soak_test)
     set(soak_passes 2000)
   endif()
   set_property(TEST winapi_process_snapshot_soak_test APPEND PROPERTY ENVIRONMENT "STATRIX_SOAK_PASSES=${soak_passes}")
+  set_tests_properties(winapi_process_snapshot_soak_test PROPERTIES TIMEOUT 900)
   if(STATRIX_SANITIZE STREQUAL "")
     add_test(NAME winapi_process_snapshot_soak_valgrind
       COMMAND sh -c "command -v valgrind >/dev/null || exit 77; exec valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=1 \"$0\"" $<TARGET_FILE:winapi_process_snapshot_soak_test>)

@@ -208,7 +208,8 @@ nt::ProcessEntry describe(const ProcessFacts& p, uint32_t pid, BootTime bootTime
   e.VirtualSize = s.vsize;
   e.PageFaultCount = low32(s.minflt + s.majflt);
   // statm is read in the same pass as stat; stat's rss is the fallback when it is unreadable.
-  e.WorkingSetSize = p.statm ? pagesToBytes(p.statm->resident) : pagesToBytes(static_cast<uint64_t>(std::max<int64_t>(s.rssPages, 0)));
+  const uint64_t residentPages = p.statm ? p.statm->resident : static_cast<uint64_t>(std::max<int64_t>(s.rssPages, 0));
+  e.WorkingSetSize = pagesToBytes(residentPages);
   SIZE_T anon = p.statm ? pagesToBytes(p.statm->anonymous()) : 0;
   e.WorkingSetPrivateSize = static_cast<LONGLONG>(std::min<SIZE_T>(anon, std::numeric_limits<LONGLONG>::max()));
   // Peaks come with status, which is read only while swap is in use; otherwise the current

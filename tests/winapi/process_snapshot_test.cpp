@@ -93,6 +93,7 @@ class ProcessSnapshot : public ::testing::Test {
   void SetUp() override {
     tree.setBootTime(1700000000);
     tree.setCpus({{1, 0, 2, 500, 20}, {1, 0, 2, 700, 30}});
+    tree.setMeminfo(16u << 20, 8u << 20, 1u << 20, 1u << 19);  // swap in use: VmSwap counts
     tree.addProcess({4242, "a) (b", 300, 40, 5000, 2048, 512, 2, 1000});
     tree.addProcess({100, "init", 10, 20, 1, 4096, 0, 4294967295u, 0});
     tree.addProcess({300, "%n%s", 1, 1, 99, 0, 0, 3, 1000});
@@ -150,8 +151,8 @@ TEST_F(ProcessSnapshot, TheSizeAskedForAlwaysSuffices) {
 TEST_F(ProcessSnapshot, VanishedProcessesAreLeftOutAndOddOnesListed) {
   tree.addProcesses(4, 500);
   tree.writeFile("500/stat", "");  // exited between listing and reading
-  tree.removeFile("501/status");
-  tree.writeFile("502/status", "");
+  tree.removeFile("501/status");     // status costs only the swapped-out memory
+  tree.writeFile("502/status", "Uid:\tx\n");
   tree.removeFile("503/sessionid");  // no audit support: listed, session 0
   tree.writeFile("600/.keep", "");   // a directory without files
   tree.writeFile("self/stat", FixtureTree::statText({1, "self"}));
@@ -164,24 +165,44 @@ TEST_F(ProcessSnapshot, VanishedProcessesAreLeftOutAndOddOnesListed) {
   ULONG used = 0;
   auto buf = snapshot(used);
   auto e = walk(buf, used);
-  ASSERT_EQ(pids(e), (std::vector<uint64_t>{0, 2, 7, 8, 100, 300, 503, 4242}));
+  ASSERT_EQ(pids(e), (std::vector<uint64_t>{0, 2, 7, 8, 100, 300, 501, 502, 503, 4242}));
   EXPECT_EQ(e[1].name, L"kworker/u8:3-events_unbound");
   EXPECT_EQ(e[1].workingSet, 0u);
   EXPECT_EQ(e[1].kernelTime, ntTime(7));
   EXPECT_EQ(e[2].name, std::wstring(64, L'x'));  // cut at 64 characters
   EXPECT_EQ(e[3].name, L"caf\u00e9 \uFFFD");     // stray bytes become U+FFFD
-  EXPECT_EQ(e[6].session, 0u);
+  EXPECT_EQ(e[6].privateBytes, 1024u * 1024);
+  EXPECT_EQ(e[7].privateBytes, 1024u * 1024);
+  EXPECT_EQ(e[8].session, 0u);
 }
 
-TEST(ProcessSnapshotTree, UnreadableTreesFail) {
+TEST(ProcessSnapshotTree, AnOddSystemStatCostsItsFiguresAndOnlyAMissingTreeFails) {
   FixtureTree tree;
+  tree.addProcess({10, "p", 1, 1, 500});
   tree.activate();
-  std::vector<unsigned char> buf(65536);
+  // No boot time: creation times count from an unknown boot, still one per process instance.
+  tree.writeFile("stat", "cpu0 1 2 3 4\ncpu1 1 2 3 6\n");
   ULONG used = 0;
-  tree.writeFile("stat", "cpu0 1 2 3 4\n");  // no boot time, so no creation times
-  EXPECT_EQ(NtQuerySystemInformation(SystemProcessInformation, buf.data(), 65536, &used), STATUS_UNSUCCESSFUL);
+  auto buf = snapshot(used);
+  auto e = walk(buf, used);
+  ASSERT_EQ(pids(e), (std::vector<uint64_t>{0, 10}));
+  EXPECT_EQ(e[1].createTime, ntTime(500));
+  EXPECT_EQ(e[0].kernelTime, ntTime(10));
+  // A garbled processor line: the idle time is unknown, the processes are all there.
+  tree.writeFile("stat", "cpu0 1 2 3 4\ncpu1 1 x 3 4\nbtime 1700000000\n");
+  buf = snapshot(used);
+  e = walk(buf, used);
+  ASSERT_EQ(pids(e), (std::vector<uint64_t>{0, 10}));
+  EXPECT_EQ(e[0].kernelTime, 0);
+  EXPECT_EQ(e[0].threads, 2u);
+  EXPECT_EQ(e[1].createTime, (1700000000LL + 11644473600LL) * 10'000'000 + ntTime(500));
+  tree.removeFile("stat");
+  buf = snapshot(used);
+  EXPECT_EQ(pids(walk(buf, used)), (std::vector<uint64_t>{0, 10}));
+
+  std::vector<unsigned char> big(65536);
   setenv("VARNEL_PROCFS", (tree.root() + "/missing").c_str(), 1);
-  EXPECT_EQ(NtQuerySystemInformation(SystemProcessInformation, buf.data(), 65536, &used), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(NtQuerySystemInformation(SystemProcessInformation, big.data(), 65536, &used), STATUS_UNSUCCESSFUL);
 }
 
 TEST(ProcessSnapshotMachine, ListsThisProcessFromTheRealProcfs) {

@@ -38,13 +38,22 @@ TEST(SystemStatParse, OldKernelsAndGarbledCounterLinesLoseOnlyWhatIsMissing) {
   EXPECT_EQ(stat->contextSwitches, 5u);
 }
 
-TEST(SystemStatParse, RejectsTextThatWouldLoseOrMisreadAProcessor) {
-  for (const char* text : {"", "intr 1 2\nbtime 5\n",  // no processor
-                           "cpu0 10 20 x 40\n", "cpu0 10 20 30\n", "cpu0 -1 20 30 40\n",
+TEST(SystemStatParse, CountsEveryProcessorLineThatWouldBeLostOrMisread) {
+  EXPECT_FALSE(parseSystemStat(""));
+  EXPECT_FALSE(parseSystemStat("intr 1 2\nbtime 5\n"));  // no processor
+  for (const char* text : {"cpu0 10 20 x 40\n", "cpu0 10 20 30\n", "cpu0 -1 20 30 40\n",
                            "cpu0 99999999999999999999 0 0 0\n",  // beyond 64 bits
                            "cpu0 1 2 3 4\ncpu1 10 20 30 40 5",   // cut off: 5 may have been 50
-                           "cpu0 1 2 3 4\ncpu1 10 20 30 40 5 6 7 8", "cpu0 1 2 3 4\ncpu1"})
-    EXPECT_FALSE(parseSystemStat(text)) << '"' << text << '"';
+                           "cpu0 1 2 3 4\ncpu1 10 20 30 40 5 6 7 8", "cpu0 1 2 3 4\ncpu1"}) {
+    auto stat = parseSystemStat(text);
+    ASSERT_TRUE(stat) << '"' << text << '"';
+    EXPECT_EQ(stat->garbledProcessors, 1u) << '"' << text << '"';
+  }
+  // The rest of the file still counts: the boot time is the snapshot's.
+  auto stat = parseSystemStat("cpu0 1 2 3 4\ncpu1 1 x 3 4\nbtime 1700000000\n");
+  ASSERT_TRUE(stat);
+  EXPECT_EQ(stat->cpus.size(), 1u);
+  EXPECT_EQ(stat->bootTime, 1700000000u);
 }
 
 TEST(MeminfoParse, ReadsTheKnownFieldsWhereverTheyAre) {

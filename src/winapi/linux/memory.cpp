@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <limits>
+#include <new>
 
 #include "config.h"
 #include "nt_time.h"
@@ -31,13 +32,15 @@ std::optional<uint64_t> availableKb(const procfs::Meminfo& m) {
 }
 
 // Bytes of address space the calling process has mapped, from <root>/self/status; 0 when the
-// tree has no "self" (fixture trees).
-DWORDLONG ownVirtualSize() {
+// tree has no "self" (fixture trees) or the path cannot even be built.
+DWORDLONG ownVirtualSize() noexcept try {
   char text[8192];
   ReadResult r = readFileAt(AT_FDCWD, (procfsRoot() + "/self/status").c_str(), text);
   if (!r.ok()) return 0;
   auto status = procfs::parsePidStatus({text, r.length});
   return status && status->vmSize ? bytes(*status->vmSize) : 0;
+} catch (const std::bad_alloc&) {
+  return 0;
 }
 
 }  // namespace
@@ -52,7 +55,9 @@ WINAPI_LAYER BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
   }
   auto meminfo = readMeminfo();
   if (meminfo.readError) {
-    SetLastError(meminfo.readError == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+    SetLastError(meminfo.readError == EACCES   ? ERROR_ACCESS_DENIED
+                 : meminfo.readError == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY
+                                               : ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
   const auto& m = meminfo.value;

@@ -1,4 +1,4 @@
-// Parsers of the per-process procfs files `<pid>/stat`, `<pid>/status` and `<pid>/sessionid`.
+// Parsers of the per-process procfs files `<pid>/stat`, `status`, `statm` and `sessionid`.
 #include "pid_parse.h"
 
 #include "procfs_text.h"
@@ -97,6 +97,15 @@ std::optional<PidStatus> parsePidStatus(std::string_view text) {
   }
   if (!haveUid) return std::nullopt;
   return status;
+}
+
+std::optional<PidStatm> parsePidStatm(std::string_view text) {
+  FieldScanner f(text);
+  auto size = f.number<uint64_t>();
+  auto resident = f.number<uint64_t>();
+  auto shared = f.number<uint64_t>();
+  if (!size || !resident || !shared) return std::nullopt;
+  return PidStatm{*size, *resident, *shared};
 }
 
 std::optional<uint32_t> parseSessionId(std::string_view text) {

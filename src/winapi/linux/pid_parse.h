@@ -1,4 +1,4 @@
-// Pure parsers of the per-process procfs files `<pid>/stat`, `<pid>/status` and `<pid>/sessionid`.
+// Pure parsers of the per-process procfs files `<pid>/stat`, `status`, `statm` and `sessionid`.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -42,6 +42,17 @@ struct PidStatus {
 // nullopt for text without a complete "Uid:" line (empty: the process has gone) and when a
 // line of a field above is garbled or cut off.
 LAYER_VISIBLE std::optional<PidStatus> parsePidStatus(std::string_view text);
+
+// The first three fields of `<pid>/statm`, in pages. resident − shared is the anonymous
+// resident memory (RssAnon): resident counts anonymous, file and shared-memory pages, shared
+// the latter two.
+struct PidStatm {
+  uint64_t size = 0, resident = 0, shared = 0;
+  uint64_t anonymous() const { return resident > shared ? resident - shared : 0; }
+};
+
+// nullopt for text that does not start with three complete unsigned numbers.
+LAYER_VISIBLE std::optional<PidStatm> parsePidStatm(std::string_view text);
 
 // The audit session id of `<pid>/sessionid` as written (4294967295 when never set); nullopt
 // when the text is not one unsigned 32-bit number (surrounding blanks and a line end allowed).

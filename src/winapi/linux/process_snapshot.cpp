@@ -1,20 +1,24 @@
 // The process snapshot (information class 5): the idle process, then one entry per process
-// directory of the procfs root, in the published 64-bit entry layout.
+// directory of the procfs root, in the published 64-bit entry layout. Each pass reads stat and
+// statm of every process through descriptors kept open from earlier passes.
 #include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config.h"
 #include "nt_layout.h"
+#include "no_destructor.h"
 #include "nt_time.h"
 #include "pid_parse.h"
+#include "process_cache.h"
 #include "procfs_files.h"
 #include "procfs_readers.h"
 #include "procfs_text.h"
@@ -78,62 +82,123 @@ int listPids(int rootFd, std::vector<uint32_t>& pids) {
       if (auto pid = procfs::parseNumber<uint32_t>(d->d_name)) pids.push_back(*pid);
     }
   }
-  std::sort(pids.begin(), pids.end());
+  // procfs lists processes by pid already; other trees may not.
+  if (!std::is_sorted(pids.begin(), pids.end())) std::sort(pids.begin(), pids.end());
   return 0;
 }
 
 size_t upperBound(size_t processes) { return entrySize(kIdleName.size()) + processes * kMaxEntrySize; }
 
-// Everything about one process that goes into its entry, read through its directory so that
-// all files belong to the same process even if its pid is reused meanwhile.
+// Everything about one process that goes into its entry. Only stat is needed; a missing or
+// odd statm, status or sessionid costs the figures it holds, not the process.
 struct ProcessFacts {
   procfs::PidStat stat;
-  procfs::PidStatus status;
+  std::optional<procfs::PidStatm> statm;
+  std::optional<procfs::PidStatus> status;  // read only while swap is in use
   uint32_t sessionId = 0;
 };
 
-// Stack buffers for one process's files; the parsed stat's name points into statText.
+// Buffers for one process's files, reused for every process of a pass; the parsed stat's
+// name points into statText.
 struct ProcessTexts {
   char statText[4096];
+  char statmText[256];
   char statusText[8192];
   char sessionText[32];
 };
 
-// nullopt when the process has gone (or left unreadable or empty files) while being read.
-std::optional<ProcessFacts> readProcess(int rootFd, uint32_t pid, ProcessTexts& texts) {
-  char name[16];
-  std::snprintf(name, sizeof name, "%u", pid);
-  ScopedFd dir = openDirectoryAt(rootFd, name);
-  if (!dir.valid()) return std::nullopt;
+// What every process of one pass shares.
+struct PassContext {
+  int rootFd;
+  DescriptorBudget& budget;
+  bool checkRemoved;  // a fixture tree: a file replaced since the last pass is opened anew
+  bool swapInUse;
+};
 
-  ReadResult r = readFileAt(dir.get(), "stat", texts.statText);
-  if (!r.ok()) return std::nullopt;
-  auto stat = procfs::parsePidStat(std::string_view(texts.statText, r.length));
-  if (!stat) return std::nullopt;
+// nullopt when the process has gone (or left an unreadable or garbled stat) while being read.
+std::optional<ProcessFacts> readProcess(const PassContext& pass, CachedProcess& p, ProcessTexts& texts) {
+  ProcessDirectory dir(pass.rootFd, p.pid);
+  auto read = [&](KeptFile& file, const char* name, std::span<char> text) {
+    return file.read(dir, name, text, pass.budget, pass.checkRemoved);
+  };
+  ReadResult r = read(p.stat, "stat", texts.statText);
+  auto stat = r.ok() ? procfs::parsePidStat({texts.statText, r.length}) : std::nullopt;
+  if (!stat) {
+    p.forget();
+    return std::nullopt;
+  }
+  if (p.starttime != stat->starttime) {
+    // Another process under a known pid: nothing read for the previous one holds.
+    p.sessionId.reset();
+    p.sessionid.close();
+    p.status.close();
+    p.starttime = stat->starttime;
+  }
+  ProcessFacts facts{*stat, std::nullopt, std::nullopt, 0};
 
-  r = readFileAt(dir.get(), "status", texts.statusText);
-  if (!r.ok()) return std::nullopt;
-  auto status = procfs::parsePidStatus(std::string_view(texts.statusText, r.length));
-  if (!status) return std::nullopt;
+  r = read(p.statm, "statm", texts.statmText);
+  if (r.error == ESRCH) {
+    p.forget();
+    return std::nullopt;
+  }
+  if (r.ok()) facts.statm = procfs::parsePidStatm({texts.statmText, r.length});
 
-  ProcessFacts facts{*stat, *status, 0};
+  // Swapped-out memory is only in status; without swap in use it is 0 for every process.
+  if (pass.swapInUse) {
+    r = read(p.status, "status", texts.statusText);
+    if (r.error == ESRCH) {
+      p.forget();
+      return std::nullopt;
+    }
+    if (r.ok()) facts.status = procfs::parsePidStatus({texts.statusText, r.length});
+  } else {
+    p.status.close();
+  }
+
+  // A login sets the session once, early in a process's life; until then it is read again.
   // Kernels without audit support have no sessionid file: session 0 like a system process.
-  r = readFileAt(dir.get(), "sessionid", texts.sessionText);
-  if (r.ok()) facts.sessionId = procfs::reportedSessionId(procfs::parseSessionId({texts.sessionText, r.length}));
+  if (!p.sessionId) {
+    r = read(p.sessionid, "sessionid", texts.sessionText);
+    if (r.error == ESRCH) {
+      p.forget();
+      return std::nullopt;
+    }
+    std::optional<uint32_t> audit = r.ok() ? procfs::parseSessionId({texts.sessionText, r.length}) : std::nullopt;
+    facts.sessionId = procfs::reportedSessionId(audit);
+    if ((audit && *audit != procfs::kUnsetAuditSession) || r.error == ENOENT) {
+      p.sessionId = facts.sessionId;
+      p.sessionid.close();
+    }
+  } else {
+    facts.sessionId = *p.sessionId;
+  }
   return facts;
 }
 
-nt::ProcessEntry describe(const ProcessFacts& p, uint32_t pid, uint64_t bootTime) {
+// Without a boot time the creation time is the start time after an unknown boot: still the
+// same for the same process and different for a later one.
+struct BootTime {
+  bool known = false;
+  uint64_t seconds = 0;  // since 1970
+};
+
+int64_t createTime(BootTime boot, uint64_t starttime) {
+  return boot.known ? unixTimeToFiletime(boot.seconds, starttime) : ticksToNtTime(starttime);
+}
+
+SIZE_T pagesToBytes(uint64_t pages) {
   static const uint64_t pageSize = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  return pages > std::numeric_limits<SIZE_T>::max() / pageSize ? std::numeric_limits<SIZE_T>::max()
+                                                                 : pages * pageSize;
+}
+
+nt::ProcessEntry describe(const ProcessFacts& p, uint32_t pid, BootTime bootTime) {
   const procfs::PidStat& s = p.stat;
-  const procfs::PidStatus& st = p.status;
   nt::ProcessEntry e{};
   e.NumberOfThreads = clampUlong(s.numThreads);
   e.NumberOfThreadsHighWatermark = e.NumberOfThreads;
-  e.WorkingSetPrivateSize =
-      static_cast<LONGLONG>(std::min<SIZE_T>(kilobytes(st.rssAnon), std::numeric_limits<LONGLONG>::max()));
   e.HardFaultCount = low32(s.majflt);
-  e.CreateTime = unixTimeToFiletime(bootTime, s.starttime);
+  e.CreateTime = createTime(bootTime, s.starttime);
   e.UserTime = ticksToNtTime(s.utime);
   e.KernelTime = ticksToNtTime(s.stime);
   e.BasePriority = basePriority(s);
@@ -141,13 +206,20 @@ nt::ProcessEntry describe(const ProcessFacts& p, uint32_t pid, uint64_t bootTime
   e.InheritedFromUniqueProcessId = reinterpret_cast<HANDLE>(uintptr_t{clampUlong(s.ppid)});
   e.SessionId = p.sessionId;
   e.VirtualSize = s.vsize;
-  e.PeakVirtualSize = st.vmPeak ? kilobytes(st.vmPeak) : s.vsize;
   e.PageFaultCount = low32(s.minflt + s.majflt);
-  e.WorkingSetSize = st.vmRss ? kilobytes(st.vmRss) : static_cast<SIZE_T>(std::max<int64_t>(s.rssPages, 0)) * pageSize;
-  e.PeakWorkingSetSize = st.vmHwm ? kilobytes(st.vmHwm) : e.WorkingSetSize;
+  // statm is read in the same pass as stat; stat's rss is the fallback when it is unreadable.
+  const uint64_t residentPages = p.statm ? p.statm->resident : static_cast<uint64_t>(std::max<int64_t>(s.rssPages, 0));
+  e.WorkingSetSize = pagesToBytes(residentPages);
+  SIZE_T anon = p.statm ? pagesToBytes(p.statm->anonymous()) : 0;
+  e.WorkingSetPrivateSize = static_cast<LONGLONG>(std::min<SIZE_T>(anon, std::numeric_limits<LONGLONG>::max()));
+  // Peaks come with status, which is read only while swap is in use; otherwise the current
+  // figures stand in for them.
+  const procfs::PidStatus* st = p.status ? &*p.status : nullptr;
+  e.PeakVirtualSize = st && st->vmPeak ? kilobytes(st->vmPeak) : s.vsize;
+  e.PeakWorkingSetSize = st && st->vmHwm ? std::max(kilobytes(st->vmHwm), e.WorkingSetSize) : e.WorkingSetSize;
   // Private bytes: anonymous memory, resident or swapped out. Windows reports the same commit
   // charge as page-file usage; Linux keeps no peak of it.
-  SIZE_T anon = kilobytes(st.rssAnon), swap = kilobytes(st.vmSwap);
+  SIZE_T swap = st ? kilobytes(st->vmSwap) : 0;
   e.PrivatePageCount =
       anon > std::numeric_limits<SIZE_T>::max() - swap ? std::numeric_limits<SIZE_T>::max() : anon + swap;
   e.PagefileUsage = e.PrivatePageCount;
@@ -215,39 +287,87 @@ NTSTATUS lengthMismatch(size_t needed, PULONG returned) {
   return STATUS_INFO_LENGTH_MISMATCH;
 }
 
+// The idle process: one thread per processor and, as on Windows, their idle time as its
+// kernel time. A garbled processor line leaves the idle time unknown (0) rather than short.
+nt::ProcessEntry idleEntry(const std::optional<procfs::SystemStat>& system) {
+  nt::ProcessEntry idle{};
+  if (!system) return idle;
+  uint64_t idleTicks = 0;
+  for (const procfs::CpuTicks& c : system->cpus) idleTicks = saturatingAdd(idleTicks, saturatingAdd(c.idle, c.iowait));
+  if (system->garbledProcessors == 0) idle.KernelTime = ticksToNtTime(idleTicks);
+  idle.NumberOfThreads = clampUlong(static_cast<int64_t>(system->cpus.size() + system->garbledProcessors));
+  return idle;
+}
+
+bool swapInUse() {
+  auto meminfo = readMeminfo();
+  if (!meminfo.value) return true;  // unknown: read status to be exact
+  return meminfo.value->swapTotal.value_or(0) > meminfo.value->swapFree.value_or(0);
+}
+
+// The snapshot's state, shared by every caller. Lock order: `mutex` is a leaf; nothing else
+// is locked while it is held.
+struct SnapshotState {
+  std::mutex mutex;
+  std::vector<uint32_t> pids;
+  std::optional<ProcessCache> cache;
+  ProcessTexts texts;
+
+  ProcessCache& processes() {
+    if (!cache) cache.emplace(DescriptorBudget::fromProcessLimit());
+    return *cache;
+  }
+};
+
+SnapshotState& snapshotState() {
+  static NoDestructor<SnapshotState> state;
+  return state.get();
+}
+
 }  // namespace
 
+void setSnapshotDescriptorLimit(size_t limit) {
+  SnapshotState& state = snapshotState();
+  std::lock_guard lock(state.mutex);
+  state.processes().reset(limit == kDefaultSnapshotDescriptors ? DescriptorBudget::fromProcessLimit() : limit);
+}
+
+size_t snapshotDescriptorsKept() {
+  SnapshotState& state = snapshotState();
+  std::lock_guard lock(state.mutex);
+  return state.cache ? state.cache->budget().used() : 0;
+}
+
 NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned) {
-  ScopedFd root = openDirectory(procfsRoot().c_str());
+  const std::string rootPath = procfsRoot();
+  ScopedFd root = openDirectory(rootPath.c_str());
   if (!root.valid()) return STATUS_UNSUCCESSFUL;
-  thread_local std::vector<uint32_t> pids;
-  if (listPids(root.get(), pids) != 0) return STATUS_UNSUCCESSFUL;
+  SnapshotState& state = snapshotState();
+  std::lock_guard lock(state.mutex);
+  if (listPids(root.get(), state.pids) != 0) return STATUS_UNSUCCESSFUL;
 
   // The caller's first call comes with no buffer: answer from the directory alone.
-  if (!buffer || length < entrySize(kIdleName.size())) return lengthMismatch(upperBound(pids.size()), returned);
+  if (!buffer || length < entrySize(kIdleName.size())) return lengthMismatch(upperBound(state.pids.size()), returned);
 
+  // Boot time and processor lines serve only creation times and the idle entry: a stat
+  // without them costs those figures, not the snapshot.
   auto system = readSystemStat();
-  if (!system.value || !system.value->bootTime) return STATUS_UNSUCCESSFUL;
-  const uint64_t bootTime = *system.value->bootTime;
+  BootTime bootTime;
+  if (system.value && system.value->bootTime) bootTime = {true, system.value->bootTime.value_or(0)};
 
-  // The idle process: one thread per processor and, as on Windows, their idle time as its
-  // kernel time.
-  nt::ProcessEntry idle{};
-  uint64_t idleTicks = 0;
-  for (const procfs::CpuTicks& c : system.value->cpus)
-    idleTicks = saturatingAdd(idleTicks, saturatingAdd(c.idle, c.iowait));
-  idle.KernelTime = ticksToNtTime(idleTicks);
-  idle.NumberOfThreads = clampUlong(static_cast<int64_t>(system.value->cpus.size()));
+  ProcessCache& cache = state.processes();
+  cache.beginPass(root.get(), rootPath);
+  cache.align(state.pids);
+  const PassContext pass{root.get(), cache.budget(), !cache.procfs(), swapInUse()};
 
   EntryWriter writer(buffer, length);
-  writer.append(idle, kIdleName);
-  ProcessTexts texts;
-  for (uint32_t pid : pids) {
-    auto facts = readProcess(root.get(), pid, texts);
+  writer.append(idleEntry(system.value), kIdleName);
+  for (CachedProcess& process : cache.processes()) {
+    auto facts = readProcess(pass, process, state.texts);
     if (!facts) continue;
-    if (!writer.append(describe(*facts, pid, bootTime), facts->stat.comm)) {
+    if (!writer.append(describe(*facts, process.pid, bootTime), facts->stat.comm)) {
       // The bound holds for every listed process; more may have started since.
-      return lengthMismatch(std::max(upperBound(pids.size()), size_t{length} + kMaxEntrySize), returned);
+      return lengthMismatch(std::max(upperBound(state.pids.size()), size_t{length} + kMaxEntrySize), returned);
     }
   }
   if (returned) *returned = static_cast<ULONG>(writer.used());

@@ -1,5 +1,6 @@
 // Processor times (information class 8) and processor groups, from the cpuN lines of `stat`.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 
@@ -35,10 +36,13 @@ unsigned groupCount(size_t processors) {
   return static_cast<unsigned>((processors + kProcessorsPerGroup - 1) / kProcessorsPerGroup);
 }
 
+// A processor list with a garbled line would shift every later processor: refused.
+bool intact(const Parsed<procfs::SystemStat>& stat) { return stat.value && stat.value->garbledProcessors == 0; }
+
 // The processor list of the tree, or 0 processors with the last error set.
 size_t processorCount() {
   auto stat = readSystemStat();
-  if (!stat.value) {
+  if (!intact(stat)) {
     SetLastError(stat.readError ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_DATA);
     return 0;
   }
@@ -49,7 +53,7 @@ size_t processorCount() {
 
 NTSTATUS queryProcessorPerformance(USHORT group, PVOID buffer, ULONG length, PULONG returned) {
   auto stat = readSystemStat();
-  if (!stat.value) return STATUS_UNSUCCESSFUL;
+  if (!intact(stat)) return stat.readError == ENOMEM ? STATUS_NO_MEMORY : STATUS_UNSUCCESSFUL;
   const auto& cpus = stat.value->cpus;
   if (group >= groupCount(cpus.size())) return STATUS_INVALID_PARAMETER;
 

@@ -34,15 +34,20 @@ std::optional<SystemStat> parseSystemStat(std::string_view text) {
   LineSplitter lines(text);
   std::string_view line;
   while (lines.next(line)) {
-    // A processor line cut off by the end of the text would drop or shorten a processor.
-    if (line.substr(0, 3) == "cpu" && line.back() != '\n') return std::nullopt;
+    // A processor line cut off by the end of the text would shorten a processor.
+    if (line.substr(0, 3) == "cpu" && line.back() != '\n') {
+      if (line.size() > 3 && line.substr(0, 4) != "cpu ") ++stat.garbledProcessors;
+      continue;
+    }
     FieldScanner fields(line);
     auto label = fields.field();
     if (!label) continue;
     if (isProcessorLabel(*label)) {
       auto cpu = parseCpuLine(fields);
-      if (!cpu) return std::nullopt;
-      stat.cpus.push_back(*cpu);
+      if (cpu)
+        stat.cpus.push_back(*cpu);
+      else
+        ++stat.garbledProcessors;
     } else if (*label == "btime") {
       stat.bootTime = fields.number<uint64_t>();
     } else if (*label == "ctxt") {
@@ -55,7 +60,7 @@ std::optional<SystemStat> parseSystemStat(std::string_view text) {
       stat.procsBlocked = fields.number<uint64_t>();
     }
   }
-  if (stat.cpus.empty()) return std::nullopt;
+  if (stat.cpus.empty() && stat.garbledProcessors == 0) return std::nullopt;
   return stat;
 }
 

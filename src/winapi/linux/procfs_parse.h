@@ -17,6 +17,7 @@ struct CpuTicks {
 
 struct SystemStat {
   std::vector<CpuTicks> cpus;                // the cpuN lines in file order; the aggregate "cpu" line is not one
+  size_t garbledProcessors = 0;              // cpuN lines that were garbled or cut off, not in `cpus`
   std::optional<uint64_t> bootTime;          // btime, seconds since 1970
   std::optional<uint64_t> contextSwitches;   // ctxt
   std::optional<uint64_t> processesCreated;  // processes
@@ -24,8 +25,9 @@ struct SystemStat {
   std::optional<uint64_t> procsBlocked;
 };
 
-// nullopt when the text holds no cpuN line or a cpuN line is garbled or cut off, since a
-// missing processor would shift every later one. Other garbled lines leave their field empty.
+// nullopt when the text holds no cpuN line. A garbled or cut-off cpuN line is counted in
+// garbledProcessors and left out; readers of per-processor figures must refuse such a list,
+// since a missing processor shifts every later one. Other garbled lines leave their field empty.
 LAYER_VISIBLE std::optional<SystemStat> parseSystemStat(std::string_view text);
 
 // The `meminfo` fields the layer uses, in kB.

@@ -14,7 +14,8 @@ struct Parsed {
   int readError = 0;
 };
 
-Parsed<procfs::SystemStat> readSystemStat();
-Parsed<procfs::Meminfo> readMeminfo();
+// Neither throws: an allocation failure is readError ENOMEM.
+Parsed<procfs::SystemStat> readSystemStat() noexcept;
+Parsed<procfs::Meminfo> readMeminfo() noexcept;
 
 }  // namespace winapi_linux

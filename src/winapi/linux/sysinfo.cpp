@@ -1,9 +1,12 @@
-// NtQuerySystemInformation(Ex): dispatch of the information classes this layer serves.
+// NtQuerySystemInformation(Ex): dispatch of the information classes this layer serves. Nothing
+// escapes these entry points: a failed allocation is STATUS_NO_MEMORY.
 #include <cstring>
+#include <new>
 
 #include "system_queries.h"
 
-WINAPI_LAYER NTSTATUS NTAPI NtQuerySystemInformation(ULONG infoClass, PVOID buffer, ULONG length, PULONG returned) {
+WINAPI_LAYER NTSTATUS NTAPI NtQuerySystemInformation(ULONG infoClass, PVOID buffer, ULONG length,
+                                                     PULONG returned) try {
   switch (infoClass) {
     case SystemProcessInformation:
       return winapi_linux::queryProcessSnapshot(buffer, length, returned);
@@ -13,13 +16,17 @@ WINAPI_LAYER NTSTATUS NTAPI NtQuerySystemInformation(ULONG infoClass, PVOID buff
     default:
       return STATUS_INVALID_INFO_CLASS;
   }
+} catch (const std::bad_alloc&) {
+  return STATUS_NO_MEMORY;
 }
 
 WINAPI_LAYER NTSTATUS NTAPI NtQuerySystemInformationEx(ULONG infoClass, PVOID input, ULONG inputLength, PVOID buffer,
-                                                       ULONG length, PULONG returned) {
+                                                       ULONG length, PULONG returned) try {
   if (infoClass != SystemProcessorPerformanceInformation) return STATUS_INVALID_INFO_CLASS;
   if (!input || inputLength != sizeof(USHORT)) return STATUS_INVALID_PARAMETER;
   USHORT group;
   std::memcpy(&group, input, sizeof group);
   return winapi_linux::queryProcessorPerformance(group, buffer, length, returned);
+} catch (const std::bad_alloc&) {
+  return STATUS_NO_MEMORY;
 }

@@ -13,6 +13,28 @@ struct FakeCpu {
   uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
 };
 
+// One line of `diskstats`: cumulative figures of a block device (times in ms, 512-byte sectors).
+struct FakeDisk {
+  std::string name;
+  uint64_t reads = 0, sectorsRead = 0, msReading = 0;
+  uint64_t writes = 0, sectorsWritten = 0, msWriting = 0;
+  uint64_t inProgress = 0, msDoingIo = 0;
+};
+
+// One interface of `net/dev`.
+struct FakeInterface {
+  std::string name;
+  uint64_t rxBytes = 0, rxPackets = 0, txBytes = 0, txPackets = 0;
+};
+
+// One utmp record; type 7 is a logged-in user (USER_PROCESS), 8 a dead process.
+struct FakeLogin {
+  uint32_t pid = 0;
+  std::string line;  // "tty1", "pts/0"
+  std::string user;
+  short type = 7;
+};
+
 // One process. The leading fields are those most tests set: {pid, comm, utime, stime,
 // starttime, rssAnonKb, vmSwapKb, sessionId, uid}.
 struct FakeProcess {
@@ -58,6 +80,18 @@ class FixtureTree {
   void setCounters(uint64_t contextSwitches, uint64_t processesCreated, uint64_t running, uint64_t blocked);
   void setMeminfo(uint64_t totalKb, uint64_t availableKb, uint64_t swapTotalKb = 0, uint64_t swapFreeKb = 0);
 
+  // `diskstats`, `net/dev`, `vmstat` (pgfault, pswpin, pswpout), `loadavg` and `uptime`
+  // (hundredths of a second). The constructor writes them with no disks and interfaces.
+  void setDisks(const std::vector<FakeDisk>& disks);
+  void setInterfaces(const std::vector<FakeInterface>& interfaces);
+  void setVmstat(uint64_t pageFaults, uint64_t pagesIn, uint64_t pagesOut);
+  void setLoadavg(uint64_t running, uint64_t total);
+  void setUptime(uint64_t hundredths);
+
+  // Writes the records to <root>/utmp and points VARNEL_UTMP at it (restored by the destructor).
+  void setLogins(const std::vector<FakeLogin>& logins);
+  std::string utmpPath() const { return root_ + "/utmp"; }
+
   // Writes <pid>/stat, status, statm, comm and sessionid.
   void addProcess(const FakeProcess& process);
   // `count` processes with pids firstPid, firstPid + 1, ..., named "proc<pid>".
@@ -82,6 +116,9 @@ class FixtureTree {
   bool activated_ = false;
   bool hadPrevious_ = false;
   std::string previous_;
+  bool utmpSet_ = false;
+  bool hadPreviousUtmp_ = false;
+  std::string previousUtmp_;
 };
 
 }  // namespace statrix_test

@@ -88,10 +88,10 @@ CORE::corestring formatCounterPath(const CORE::corestring& object, const CORE::c
   return L"\\" + object + L"(" + instance + L")\\" + counter;
 }
 
-CORE::corestring buildCounterPath(const PdhFunctions& pdh, const MetricDefinition& definition) {
+CORE::corestring buildCounterPath(const PdhFunctions& pdh, const CounterNameIndex& index,
+                                  const MetricDefinition& definition) {
   CORE::corestring object = definition.strCounterObject;
   CORE::corestring counter = definition.strCounter;
-  const CounterNameIndex& index = englishCounterIndex();
   localizeCounterName(pdh, index, definition.strCounterObject, object);
   localizeCounterName(pdh, index, definition.strCounter, counter);
   return formatCounterPath(object, definition.strInstance, counter);

@@ -41,4 +41,5 @@ CORE::corestring formatCounterPath(const CORE::corestring& object, const CORE::c
 
 // The path of a definition in the system's language: object and counter localised (a failed
 // lookup keeps the English name), the instance unchanged.
-CORE::corestring buildCounterPath(const PdhFunctions& pdh, const MetricDefinition& definition);
+CORE::corestring buildCounterPath(const PdhFunctions& pdh, const CounterNameIndex& index,
+                                  const MetricDefinition& definition);

@@ -15,7 +15,7 @@ uint32_t hex(PDH_STATUS status) { return static_cast<uint32_t>(status); }
 }  // namespace
 
 bool CounterQuery::addToQuery(CounterEntry& entry, PdhQueryHandle& query) {
-  entry.path = buildCounterPath(*pdh_, entry.definition);
+  entry.path = buildCounterPath(*pdh_, *names_, entry.definition);
   if (!query.isOpen()) {
     const PDH_STATUS status = query.open();
     if (status != 0) {

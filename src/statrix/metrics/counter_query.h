@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "metrics/counter_names.h"
 #include "metrics/metric_definition.h"
 #include "metrics/pdh_functions.h"
 
@@ -18,7 +19,10 @@ struct CounterEntry {
 // Not thread-safe: every call is made under the metric manager's lock.
 class CounterQuery {
  public:
-  explicit CounterQuery(const PdhFunctions& pdh = systemPdhFunctions()) : pdh_(&pdh), query_(pdh) {}
+  // `names` maps English names to the indices PDH looks local names up by.
+  explicit CounterQuery(const PdhFunctions& pdh = systemPdhFunctions(),
+                        const CounterNameIndex& names = englishCounterIndex())
+      : pdh_(&pdh), names_(&names), query_(pdh) {}
   CounterQuery(const CounterQuery&) = delete;
   CounterQuery& operator=(const CounterQuery&) = delete;
 
@@ -58,6 +62,7 @@ class CounterQuery {
   bool sessionSeen();
 
   const PdhFunctions* pdh_;
+  const CounterNameIndex* names_;
   PdhQueryHandle query_;  // declared before the sets: closing it releases their counters
   std::map<CORE::corestring, CounterEntry> counterSet_;  // by counterKey
   std::set<CORE::corestring> failureSet_;                // keys whose last tracked read failed

@@ -13,7 +13,9 @@ class PerfmonMetricManager {
   static PerfmonMetricManager& instance();
 
   // Tests build managers of their own over a table of fake platform calls.
-  explicit PerfmonMetricManager(const PdhFunctions& pdh = systemPdhFunctions()) : query_(pdh) {}
+  explicit PerfmonMetricManager(const PdhFunctions& pdh = systemPdhFunctions(),
+                                const CounterNameIndex& names = englishCounterIndex())
+      : query_(pdh, names) {}
   PerfmonMetricManager(const PerfmonMetricManager&) = delete;
   PerfmonMetricManager& operator=(const PerfmonMetricManager&) = delete;
 

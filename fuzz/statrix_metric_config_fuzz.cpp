@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::vector<CORE::corestring> lineNames;
   for (const auto line : lines) lineNames.push_back(wide(line));
-  if (lineNames.size() > 64) lineNames.resize(64);
+  if (lineNames.size() > 16) lineNames.resize(16);
   for (const MetricDefinition& d : table.definitions()) checkDefinition(d, lineNames);
 
   double value = 0;

@@ -16,7 +16,7 @@ namespace metrics_test {
 struct FakePdh {
   struct Reading {
     double value = 0.0;
-    PDH_STATUS status = 0;      // the call's status
+    uint32_t status = 0;        // the call's status
     DWORD cstatus = 0;          // the value's own status
   };
   struct Object {
@@ -29,12 +29,12 @@ struct FakePdh {
   std::map<DWORD, std::wstring> localNames;      // PdhLookupPerfNameByIndexW
   std::vector<WTS_CONNECTSTATE_CLASS> sessions;  // WTSEnumerateSessionsW
   bool sessionsFail = false;
-  PDH_STATUS openStatus = 0;
-  PDH_STATUS collectStatus = 0;
-  PDH_STATUS removeStatus = 0;
-  PDH_STATUS lookupSizeStatus = PDH_MORE_DATA;  // the sizing call's status
+  uint32_t openStatus = 0;  // statuses as their 32 bits
+  uint32_t collectStatus = 0;
+  uint32_t removeStatus = 0;
+  uint32_t lookupSizeStatus = PDH_MORE_DATA;  // the sizing call's status
   int64_t lookupSizeDelta = 0;                 // added to the size the sizing call reports
-  PDH_STATUS enumSecondStatus = 0;
+  uint32_t enumSecondStatus = 0;
   DWORD enumSizeOverride = 0;                   // if set, reported for both lists
 
   // What happened.
@@ -60,13 +60,17 @@ struct FakePdh {
   }
 
  private:
+  template <class Code>
+  static PDH_STATUS status(Code code) {
+    return static_cast<PDH_STATUS>(static_cast<uint32_t>(code));
+  }
   std::map<uintptr_t, std::wstring> counters_;  // handle -> path
   uintptr_t next_ = 1;
 
   static PDH_STATUS WINAPI open(LPCWSTR, DWORD_PTR, PDH_HQUERY* query) {
     FakePdh& f = *current();
     ++f.opens;
-    if (f.openStatus != 0) return f.openStatus;
+    if (f.openStatus != 0) return status(f.openStatus);
     const uintptr_t id = 0x10000 + f.next_++;
     f.openQueries.insert(id);
     *query = reinterpret_cast<PDH_HQUERY>(id);
@@ -80,7 +84,7 @@ struct FakePdh {
   }
   static PDH_STATUS WINAPI add(PDH_HQUERY, LPCWSTR path, DWORD_PTR, PDH_HCOUNTER* counter) {
     FakePdh& f = *current();
-    if (f.paths.count(path) == 0) return PDH_CSTATUS_NO_COUNTER;
+    if (f.paths.count(path) == 0) return status(PDH_CSTATUS_NO_COUNTER);
     const uintptr_t id = f.next_++;
     f.counters_[id] = path;
     f.added.push_back(path);
@@ -89,9 +93,9 @@ struct FakePdh {
   }
   static PDH_STATUS WINAPI remove(PDH_HCOUNTER counter) {
     FakePdh& f = *current();
-    if (f.removeStatus != 0) return f.removeStatus;
+    if (f.removeStatus != 0) return status(f.removeStatus);
     const auto it = f.counters_.find(reinterpret_cast<uintptr_t>(counter));
-    if (it == f.counters_.end()) return PDH_INVALID_HANDLE;
+    if (it == f.counters_.end()) return status(PDH_INVALID_HANDLE);
     f.removed.push_back(it->second);
     f.counters_.erase(it);
     return 0;
@@ -99,27 +103,27 @@ struct FakePdh {
   static PDH_STATUS WINAPI collect(PDH_HQUERY) {
     FakePdh& f = *current();
     ++f.collects;
-    return f.collectStatus;
+    return status(f.collectStatus);
   }
   static PDH_STATUS WINAPI read(PDH_HCOUNTER counter, DWORD, LPDWORD, PPDH_FMT_COUNTERVALUE value) {
     FakePdh& f = *current();
     const auto it = f.counters_.find(reinterpret_cast<uintptr_t>(counter));
-    if (it == f.counters_.end()) return PDH_INVALID_HANDLE;
+    if (it == f.counters_.end()) return status(PDH_INVALID_HANDLE);
     const Reading& r = f.paths[it->second];
     value->CStatus = r.cstatus;
     value->doubleValue = r.value;
-    return r.status;
+    return status(r.status);
   }
   static PDH_STATUS WINAPI lookup(LPCWSTR, DWORD index, LPWSTR buffer, LPDWORD size) {
     FakePdh& f = *current();
     ++f.lookups;
     const auto it = f.localNames.find(index);
-    if (it == f.localNames.end()) return PDH_INVALID_ARGUMENT;
+    if (it == f.localNames.end()) return status(PDH_INVALID_ARGUMENT);
     const std::wstring& name = it->second;
     if (buffer == nullptr) {
-      if (f.lookupSizeStatus != PDH_MORE_DATA) return f.lookupSizeStatus;
+      if (f.lookupSizeStatus != static_cast<uint32_t>(PDH_MORE_DATA)) return status(f.lookupSizeStatus);
       *size = static_cast<DWORD>(static_cast<int64_t>(name.size() + 1) + f.lookupSizeDelta);
-      return PDH_MORE_DATA;
+      return status(PDH_MORE_DATA);
     }
     // Fills what the caller said it has; the terminator only when there is room for it.
     const size_t n = std::min<size_t>(*size, name.size());
@@ -137,15 +141,15 @@ struct FakePdh {
     FakePdh& f = *current();
     ++f.enumerations;
     const auto it = f.objects.find(object);
-    if (it == f.objects.end()) return PDH_CSTATUS_NO_OBJECT;
+    if (it == f.objects.end()) return status(PDH_CSTATUS_NO_OBJECT);
     const std::wstring c = multi(it->second.counters);
     const std::wstring i = it->second.instances.empty() ? std::wstring() : multi(it->second.instances);
     if (counters == nullptr && instances == nullptr) {
       *counterLength = f.enumSizeOverride ? f.enumSizeOverride : static_cast<DWORD>(c.size());
       *instanceLength = f.enumSizeOverride ? f.enumSizeOverride : static_cast<DWORD>(i.size());
-      return PDH_MORE_DATA;
+      return status(PDH_MORE_DATA);
     }
-    if (f.enumSecondStatus != 0) return f.enumSecondStatus;
+    if (f.enumSecondStatus != 0) return status(f.enumSecondStatus);
     // Writes what fits, unterminated if need be.
     std::wmemcpy(counters, c.data(), std::min<size_t>(c.size(), *counterLength));
     if (instances != nullptr) std::wmemcpy(instances, i.data(), std::min<size_t>(i.size(), *instanceLength));

@@ -43,10 +43,10 @@ void CounterQuery::extendCounter(const MetricDefinition& definition) {
   DWORD instanceLength = 0;
   PDH_STATUS status = pdh_->enumObjectItems(nullptr, nullptr, object.c_str(), nullptr, &counterLength, nullptr,
                                             &instanceLength, PERF_DETAIL_WIZARD, 0);
-  if (status == PDH_MORE_DATA && (counterLength > kMaxListLength || instanceLength > kMaxListLength)) {
-    status = PDH_INSUFFICIENT_BUFFER;
+  if (isStatus(status, PDH_MORE_DATA) && (counterLength > kMaxListLength || instanceLength > kMaxListLength)) {
+    status = static_cast<PDH_STATUS>(PDH_INSUFFICIENT_BUFFER);
   }
-  if (status != PDH_MORE_DATA) {
+  if (!isStatus(status, PDH_MORE_DATA)) {
     LogMessage(CORE::Warn, L"Failed to list counters for object %s, error: 0x%x", object, static_cast<uint32_t>(status));
     LogMessage(CORE::Warn, L"Failed to extend counter: %s", object);
     return;

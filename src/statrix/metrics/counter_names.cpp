@@ -60,7 +60,7 @@ bool localizeCounterName(const PdhFunctions& pdh, const CounterNameIndex& index,
     output = name;
     return true;
   }
-  if (status != PDH_MORE_DATA) {
+  if (!isStatus(status, PDH_MORE_DATA)) {
     LogMessage(CORE::Error, L"Failed to lookup counter %s get name buffer size failed. error: 0x%x", name,
                static_cast<uint32_t>(status));
     return false;

@@ -44,13 +44,13 @@ bool CounterQuery::removeFromQuery(CounterEntry& entry) {
 }
 
 PDH_STATUS CounterQuery::readCounterValue(CounterEntry& entry) {
-  if (entry.handle == nullptr) return PDH_INVALID_HANDLE;
+  if (entry.handle == nullptr) return static_cast<PDH_STATUS>(PDH_INVALID_HANDLE);
   PDH_FMT_COUNTERVALUE value{};
   const PDH_STATUS status = pdh_->getFormattedCounterValue(entry.handle, PDH_FMT_DOUBLE, nullptr, &value);
   if (status != 0) return status;
   // A value whose own status says it is not valid is a failed read, even when the call succeeded.
   const auto cstatus = static_cast<PDH_STATUS>(value.CStatus);
-  if (cstatus != PDH_CSTATUS_VALID_DATA && cstatus != PDH_CSTATUS_NEW_DATA) return cstatus;
+  if (!isStatus(cstatus, PDH_CSTATUS_VALID_DATA) && !isStatus(cstatus, PDH_CSTATUS_NEW_DATA)) return cstatus;
   entry.rawValue = value.doubleValue;
   return 0;
 }

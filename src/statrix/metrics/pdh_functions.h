@@ -19,6 +19,12 @@ struct PdhFunctions {
 
 const PdhFunctions& systemPdhFunctions();
 
+// PDH's status constants are signed in some headers and unsigned in others: compare 32 bits.
+template <class Code>
+constexpr bool isStatus(PDH_STATUS status, Code code) {
+  return static_cast<uint32_t>(status) == static_cast<uint32_t>(code);
+}
+
 // Owns an open PDH query: closed (with every counter in it) when the owner goes.
 class PdhQueryHandle {
  public:

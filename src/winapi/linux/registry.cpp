@@ -5,6 +5,7 @@
 
 #include "config.h"
 #include "event_object.h"
+#include "perflib_registry.h"
 #include "registry_data.h"
 #include "registry_notify.h"
 #include "registry_store.h"
@@ -15,10 +16,12 @@ namespace {
 
 // An open key: the directory it named when opened. Its serial ties notifications to it.
 struct KeyObject final : KernelObject {
-  KeyObject(std::string dir, uint64_t serial) : dir(std::move(dir)), serial(serial) {}
+  KeyObject(std::string dir, uint64_t serial, bool perflibEnglish)
+      : dir(std::move(dir)), serial(serial), perflibEnglish(perflibEnglish) {}
   ~KeyObject() override { registry_notify::drop(serial); }
   const std::string dir;
   const uint64_t serial;
+  const bool perflibEnglish;  // HKLM\...\Perflib\009: serves the built-in "Counter" list
 };
 
 uint64_t nextSerial() {
@@ -38,6 +41,7 @@ const char* predefinedName(HKEY key) {
 struct KeyRef {
   std::string dir;
   uint64_t serial = 0;  // 0 for a predefined key
+  bool perflibEnglish = false;
 };
 
 LONG resolveKey(HKEY key, KeyRef& out) {
@@ -50,11 +54,12 @@ LONG resolveKey(HKEY key, KeyRef& out) {
   if (!object) return ERROR_INVALID_HANDLE;
   out.dir = object->dir;
   out.serial = object->serial;
+  out.perflibEnglish = object->perflibEnglish;
   return ERROR_SUCCESS;
 }
 
-LONG openHandle(std::string dir, PHKEY result) {
-  HANDLE handle = insertHandle(std::make_shared<KeyObject>(std::move(dir), nextSerial()));
+LONG openHandle(std::string dir, bool perflibEnglish, PHKEY result) {
+  HANDLE handle = insertHandle(std::make_shared<KeyObject>(std::move(dir), nextSerial(), perflibEnglish));
   if (!handle) return ERROR_NOT_ENOUGH_MEMORY;
   *result = reinterpret_cast<HKEY>(handle);
   return ERROR_SUCCESS;
@@ -89,8 +94,15 @@ WINAPI_LAYER LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGS
   KeyRef base;
   if (LONG rc = resolveKey(key, base)) return rc;
   std::string dir;
-  if (LONG rc = registry_store::openKey(base.dir, wide_text::view(subKey), false, dir, nullptr)) return rc;
-  return openHandle(std::move(dir), result);
+  const bool perflibEnglish = key == HKEY_LOCAL_MACHINE && perflib::isEnglishKey(wide_text::view(subKey));
+  LONG rc = registry_store::openKey(base.dir, wide_text::view(subKey), false, dir, nullptr);
+  // The English counter-name list exists on every machine, so its key does too.
+  if (rc == ERROR_FILE_NOT_FOUND && perflibEnglish) {
+    dir = base.dir + "/" + perflib::englishKeyDirectory();
+    rc = ERROR_SUCCESS;
+  }
+  if (rc) return rc;
+  return openHandle(std::move(dir), perflibEnglish, result);
 }
 
 WINAPI_LAYER LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
@@ -106,7 +118,8 @@ WINAPI_LAYER LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, L
   std::string dir;
   bool created = false;
   if (LONG rc = registry_store::openKey(base.dir, subKey, true, dir, &created)) return rc;
-  if (LONG rc = openHandle(std::move(dir), result)) return rc;
+  const bool perflibEnglish = key == HKEY_LOCAL_MACHINE && perflib::isEnglishKey(subKey);
+  if (LONG rc = openHandle(std::move(dir), perflibEnglish, result)) return rc;
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
@@ -128,7 +141,10 @@ WINAPI_LAYER LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, 
   KeyRef ref;
   if (LONG rc = resolveKey(key, ref)) return rc;
   registry_format::Value value;
-  if (LONG rc = registry_store::readValue(ref.dir, wide_text::view(name), value)) return rc;
+  LONG rc = registry_store::readValue(ref.dir, wide_text::view(name), value);
+  if (ref.perflibEnglish && (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_KEY_DELETED))
+    rc = perflib::builtinValue(wide_text::view(name), value) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  if (rc) return rc;
   if (type) *type = value.type;
   return copyData(registry_data::toBytes(value), data, size);
 }

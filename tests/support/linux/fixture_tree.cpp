@@ -53,6 +53,11 @@ FixtureTree::FixtureTree() {
   cpus_.resize(1);
   writeStat();
   setMeminfo(16u << 20, 8u << 20);
+  setDisks({});
+  setInterfaces({});
+  setVmstat(0, 0, 0);
+  setLoadavg(1, 100);
+  setUptime(100000);
 }
 
 FixtureTree::~FixtureTree() {
@@ -130,6 +135,47 @@ void FixtureTree::setMeminfo(uint64_t totalKb, uint64_t availableKb, uint64_t sw
                      kb("CommitLimit:", totalKb / 2 + swapTotalKb) + kb("Committed_AS:", used + swapUsed) +
                      kb("VmallocTotal:", 34359738367ull) + kb("HugePages_Total:", 0);
   writeFile("meminfo", text);
+}
+
+void FixtureTree::setDisks(const std::vector<FakeDisk>& disks) {
+  std::string text;
+  unsigned minor = 0;
+  for (const FakeDisk& d : disks) {
+    // The kernel's 17 figures: 11 classic, 4 discard, 2 flush.
+    text += format("%4u %7u %s %llu 0 %llu %llu %llu 0 %llu %llu %llu %llu %llu 0 0 0 0 0 0\n", 8u, minor++,
+                   d.name.c_str(), (unsigned long long)d.reads, (unsigned long long)d.sectorsRead,
+                   (unsigned long long)d.msReading, (unsigned long long)d.writes, (unsigned long long)d.sectorsWritten,
+                   (unsigned long long)d.msWriting, (unsigned long long)d.inProgress, (unsigned long long)d.msDoingIo,
+                   (unsigned long long)(d.msReading + d.msWriting));
+  }
+  writeFile("diskstats", text);
+}
+
+void FixtureTree::setInterfaces(const std::vector<FakeInterface>& interfaces) {
+  std::string text =
+      "Inter-|   Receive                                                |  Transmit\n"
+      " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs drop fifo colls "
+      "carrier compressed\n";
+  for (const FakeInterface& n : interfaces) {
+    text += format("%6s: %llu %llu 0 0 0 0 0 0 %llu %llu 0 0 0 0 0 0\n", n.name.c_str(), (unsigned long long)n.rxBytes,
+                   (unsigned long long)n.rxPackets, (unsigned long long)n.txBytes, (unsigned long long)n.txPackets);
+  }
+  writeFile("net/dev", text);
+}
+
+void FixtureTree::setVmstat(uint64_t pageFaults, uint64_t pagesIn, uint64_t pagesOut) {
+  writeFile("vmstat", format("nr_free_pages 1000\npgpgin 5\npgpgout 6\npswpin %llu\npswpout %llu\npgfault %llu\n"
+                             "pgmajfault 3\n",
+                             (unsigned long long)pagesIn, (unsigned long long)pagesOut, (unsigned long long)pageFaults));
+}
+
+void FixtureTree::setLoadavg(uint64_t running, uint64_t total) {
+  writeFile("loadavg", format("0.50 0.40 0.30 %llu/%llu 4242\n", (unsigned long long)running, (unsigned long long)total));
+}
+
+void FixtureTree::setUptime(uint64_t hundredths) {
+  writeFile("uptime", format("%llu.%02llu 1000.00\n", (unsigned long long)(hundredths / 100),
+                             (unsigned long long)(hundredths % 100)));
 }
 
 std::string FixtureTree::statText(const FakeProcess& p) {

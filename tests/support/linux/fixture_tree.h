@@ -13,6 +13,20 @@ struct FakeCpu {
   uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
 };
 
+// One line of `diskstats`: cumulative figures of a block device (times in ms, 512-byte sectors).
+struct FakeDisk {
+  std::string name;
+  uint64_t reads = 0, sectorsRead = 0, msReading = 0;
+  uint64_t writes = 0, sectorsWritten = 0, msWriting = 0;
+  uint64_t inProgress = 0, msDoingIo = 0;
+};
+
+// One interface of `net/dev`.
+struct FakeInterface {
+  std::string name;
+  uint64_t rxBytes = 0, rxPackets = 0, txBytes = 0, txPackets = 0;
+};
+
 // One process. The leading fields are those most tests set: {pid, comm, utime, stime,
 // starttime, rssAnonKb, vmSwapKb, sessionId, uid}.
 struct FakeProcess {
@@ -57,6 +71,14 @@ class FixtureTree {
   // ctxt, processes, procs_running and procs_blocked of `stat`.
   void setCounters(uint64_t contextSwitches, uint64_t processesCreated, uint64_t running, uint64_t blocked);
   void setMeminfo(uint64_t totalKb, uint64_t availableKb, uint64_t swapTotalKb = 0, uint64_t swapFreeKb = 0);
+
+  // `diskstats`, `net/dev`, `vmstat` (pgfault, pswpin, pswpout), `loadavg` and `uptime`
+  // (hundredths of a second). The constructor writes them with no disks and interfaces.
+  void setDisks(const std::vector<FakeDisk>& disks);
+  void setInterfaces(const std::vector<FakeInterface>& interfaces);
+  void setVmstat(uint64_t pageFaults, uint64_t pagesIn, uint64_t pagesOut);
+  void setLoadavg(uint64_t running, uint64_t total);
+  void setUptime(uint64_t hundredths);
 
   // Writes <pid>/stat, status, statm, comm and sessionid.
   void addProcess(const FakeProcess& process);

@@ -1,0 +1,105 @@
+// PdhLookupPerfNameByIndexW and PdhEnumObjectItemsW: names in the system's language and the
+// current counter and instance lists of an object, with PDH's size protocol (in characters).
+#include <cstring>
+
+#include "pdh_support.h"
+#include "perf_names.h"
+#include "perf_sources.h"
+#include "perf_values.h"
+#include "perflib_registry.h"
+#include "registry_names.h"
+#include "wide_text.h"
+
+namespace winapi_linux::pdh {
+
+namespace {
+
+// A list of names as one block: each name with its NUL, then one more NUL. An empty list takes
+// no characters at all.
+std::wstring multiString(const std::vector<std::wstring>& names) {
+  std::wstring block;
+  for (const auto& n : names) block.append(n).push_back(L'\0');
+  if (!block.empty()) block.push_back(L'\0');
+  return block;
+}
+
+PDH_STATUS lookupName(LPCWSTR machine, DWORD index, LPWSTR buffer, LPDWORD size) {
+  if (!size) return PDH_INVALID_ARGUMENT;
+  if (!isLocalMachine(wide_text::view(machine))) return PDH_CSTATUS_NO_MACHINE;
+  perf::NameTable names(perflib::localList());
+  const std::wstring* name = names.name(index);
+  std::wstring english;
+  if (!name) {
+    const wchar_t* e = perf::englishName(index);
+    if (!e) return PDH_INVALID_ARGUMENT;
+    english = e;
+    name = &english;
+  }
+  const DWORD needed = static_cast<DWORD>(name->size() + 1);
+  if (!buffer || *size < needed) {
+    *size = needed;
+    return PDH_MORE_DATA;
+  }
+  std::wmemcpy(buffer, name->c_str(), needed);
+  *size = needed;
+  return ERROR_SUCCESS;
+}
+
+// The sources that tell an object's instances.
+uint32_t instanceSources(perf::ObjectId object) {
+  switch (object) {
+    case perf::ObjectId::Processor: return perf::kStat;
+    case perf::ObjectId::PhysicalDisk: return perf::kDiskstats;
+    case perf::ObjectId::NetworkInterface: return perf::kNetDev;
+    default: return 0;
+  }
+}
+
+PDH_STATUS enumItems(LPCWSTR dataSource, LPCWSTR machine, LPCWSTR objectName, LPWSTR counterList,
+                     LPDWORD counterLength, LPWSTR instanceList, LPDWORD instanceLength) {
+  if (!objectName || !counterLength || !instanceLength || (dataSource && *dataSource)) return PDH_INVALID_ARGUMENT;
+  if (!isLocalMachine(wide_text::view(machine))) return PDH_CSTATUS_NO_MACHINE;
+  perf::NameTable names(perflib::localList());
+  const perf::ObjectDef* object = names.findObject(objectName);
+  if (!object) return PDH_CSTATUS_NO_OBJECT;
+
+  std::vector<std::wstring> counterNames;
+  for (const perf::CounterDef& c : object->counters) counterNames.push_back(names.displayName(c.index));
+  std::vector<std::wstring> instances;
+  if (object->hasInstances) instances = perf::instanceNames(object->id, perf::readSnapshot(instanceSources(object->id)));
+  const std::wstring counters = multiString(counterNames);
+  const std::wstring instanceBlock = multiString(instances);
+
+  const auto counterNeeded = static_cast<DWORD>(counters.size());
+  const auto instanceNeeded = static_cast<DWORD>(instanceBlock.size());
+  const bool counterFits = counterList && *counterLength >= counterNeeded;
+  const bool instanceFits = instanceNeeded == 0 || (instanceList && *instanceLength >= instanceNeeded);
+  *counterLength = counterNeeded;
+  *instanceLength = instanceNeeded;
+  if (!counterFits || !instanceFits) return PDH_MORE_DATA;
+  std::wmemcpy(counterList, counters.data(), counters.size());
+  if (instanceNeeded) std::wmemcpy(instanceList, instanceBlock.data(), instanceBlock.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+}  // namespace winapi_linux::pdh
+
+using namespace winapi_linux::pdh;
+
+WINAPI_LAYER PDH_STATUS PdhLookupPerfNameByIndexW(LPCWSTR machineName, DWORD nameIndex, LPWSTR nameBuffer,
+                                                  LPDWORD nameBufferSize) {
+  return guarded([&] { return lookupName(machineName, nameIndex, nameBuffer, nameBufferSize); });
+}
+
+WINAPI_LAYER PDH_STATUS PdhEnumObjectItemsW(LPCWSTR dataSource, LPCWSTR machineName, LPCWSTR objectName,
+                                            LPWSTR counterList, LPDWORD counterListLength, LPWSTR instanceList,
+                                            LPDWORD instanceListLength, DWORD detailLevel, DWORD flags) {
+  (void)detailLevel;  // every counter of the catalog is shown at every level
+  (void)flags;
+  return guarded([&] {
+    return enumItems(dataSource, machineName, objectName, counterList, counterListLength, instanceList,
+                     instanceListLength);
+  });
+}

@@ -12,6 +12,7 @@ Options:
   --plugin PATH        plug-in library (default: the plug-in beside this program)
   --registry DIR       root of the file-backed registry (sets VARNEL_REGISTRY)
   --procfs DIR         root of the procfs tree machine data is read from (sets VARNEL_PROCFS)
+  --utmp FILE          login records terminal sessions are read from (sets VARNEL_UTMP)
   --param NAME=VALUE   plug-in parameter, repeatable; true/false is a bool, an integer an
                        integer, anything else a string
   --set NAME=VALUE     alarm setting written under

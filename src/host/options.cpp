@@ -43,6 +43,7 @@ constexpr OptionDef kOptions[] = {
     {"--registry", nullptr,
      [](Options& o, std::string_view v, std::string&) { o.registry = std::string(v); return true; }},
     {"--procfs", nullptr, [](Options& o, std::string_view v, std::string&) { o.procfs = std::string(v); return true; }},
+    {"--utmp", nullptr, [](Options& o, std::string_view v, std::string&) { o.utmp = std::string(v); return true; }},
     {"--param", nullptr,
      [](Options& o, std::string_view v, std::string& e) { return addNameValue(o.params, "--param", v, e); }},
     {"--set", nullptr,

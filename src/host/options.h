@@ -21,6 +21,7 @@ struct Options {
   std::optional<std::string> plugin;    // default: the plug-in beside the runner
   std::optional<std::string> registry;  // sets VARNEL_REGISTRY
   std::optional<std::string> procfs;    // sets VARNEL_PROCFS
+  std::optional<std::string> utmp;      // sets VARNEL_UTMP
   std::vector<NameValue> params;        // --param, in order
   std::vector<NameValue> settings;      // --set, in order
   bool helpdesk = false;

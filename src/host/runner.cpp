@@ -28,7 +28,7 @@ int fail(std::ostream& err, const std::string& reason) {
 // means nothing has read the defaults.
 bool setEnvironment(const Options& options, std::string& error) {
   const std::pair<const wchar_t*, const std::optional<std::string>*> vars[] = {
-      {L"VARNEL_REGISTRY", &options.registry}, {L"VARNEL_PROCFS", &options.procfs}};
+      {L"VARNEL_REGISTRY", &options.registry}, {L"VARNEL_PROCFS", &options.procfs}, {L"VARNEL_UTMP", &options.utmp}};
   for (const auto& [name, value] : vars) {
     if (!*value) continue;
     if (!SetEnvironmentVariableW(name, wide(**value).c_str())) {

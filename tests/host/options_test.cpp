@@ -21,12 +21,13 @@ std::string failure(std::vector<std::string> args) {
 }
 
 TEST(Options, EveryOptionInBothSpellings) {
-  Options o = parse({"--plugin", "/x/statrix.so", "--registry=/r", "--procfs", "/p", "--param", "A=1", "--param=B=x=y",
+  Options o = parse({"--plugin", "/x/statrix.so", "--registry=/r", "--procfs", "/p", "--utmp=/u", "--param", "A=1", "--param=B=x=y",
                      "--set", "OverallCpuPercentage=90", "--helpdesk", "--seconds", "5", "--manual-timers",
                      "--trace-threads", "--level=3"});
   EXPECT_EQ(o.plugin, "/x/statrix.so");
   EXPECT_EQ(o.registry, "/r");
   EXPECT_EQ(o.procfs, "/p");
+  EXPECT_EQ(o.utmp, "/u");
   ASSERT_EQ(o.params.size(), 2u);
   EXPECT_EQ(o.params[0].name, "A");
   EXPECT_EQ(o.params[0].value, "1");

@@ -17,6 +17,11 @@ std::string procfsRoot() {
   return root.empty() ? std::string("/proc") : root;
 }
 
+std::string utmpPath() {
+  std::string path = env("VARNEL_UTMP");
+  return path.empty() ? std::string("/var/run/utmp") : path;
+}
+
 std::string registryRoot() {
   std::string root = env("VARNEL_REGISTRY");
   if (!root.empty()) return root;

@@ -8,5 +8,7 @@ namespace winapi_linux {
 std::string procfsRoot();
 // $VARNEL_REGISTRY, else $XDG_STATE_HOME/varnel/registry, else ~/.local/state/varnel/registry.
 std::string registryRoot();
+// $VARNEL_UTMP, else "/var/run/utmp": the login records terminal sessions are read from.
+std::string utmpPath();
 
 }  // namespace winapi_linux

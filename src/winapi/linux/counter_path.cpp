@@ -7,14 +7,6 @@
 
 namespace winapi_linux::perf {
 
-namespace {
-
-bool hasStar(std::wstring_view s) { return s.find(L'*') != std::wstring_view::npos; }
-
-}  // namespace
-
-bool CounterPath::wildcard() const { return hasStar(object) || hasStar(counter) || hasStar(instance) || hasStar(parent); }
-
 std::optional<CounterPath> parseCounterPath(std::wstring_view path) {
   if (path.empty() || path.size() > kMaxCounterPath || path[0] != L'\\') return std::nullopt;
   CounterPath result;

@@ -19,7 +19,11 @@ struct CounterPath {
   uint32_t index = 0;     // "#n": the n-th instance of that name, 0 without one
   std::wstring counter;
   // A "*" in the object, instance or counter name: a wildcard path.
-  bool wildcard() const;
+  bool wildcard() const {
+    for (const std::wstring* part : {&object, &parent, &instance, &counter})
+      if (part->find(L'*') != std::wstring::npos) return true;
+    return false;
+  }
 };
 
 // The longest path PDH accepts, in characters.

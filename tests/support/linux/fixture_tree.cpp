@@ -2,9 +2,11 @@
 #include "support/linux/fixture_tree.h"
 
 #include <unistd.h>
+#include <utmp.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -66,6 +68,12 @@ FixtureTree::~FixtureTree() {
       ::setenv(kProcfsVariable, previous_.c_str(), 1);
     else
       ::unsetenv(kProcfsVariable);
+  }
+  if (utmpSet_) {
+    if (hadPreviousUtmp_)
+      ::setenv("VARNEL_UTMP", previousUtmp_.c_str(), 1);
+    else
+      ::unsetenv("VARNEL_UTMP");
   }
   std::error_code ignored;
   fs::remove_all(root_, ignored);
@@ -161,6 +169,27 @@ void FixtureTree::setInterfaces(const std::vector<FakeInterface>& interfaces) {
                    (unsigned long long)n.rxPackets, (unsigned long long)n.txBytes, (unsigned long long)n.txPackets);
   }
   writeFile("net/dev", text);
+}
+
+void FixtureTree::setLogins(const std::vector<FakeLogin>& logins) {
+  std::string data;
+  for (const FakeLogin& login : logins) {
+    struct utmp record {};
+    record.ut_type = login.type;
+    record.ut_pid = static_cast<pid_t>(login.pid);
+    std::strncpy(record.ut_line, login.line.c_str(), sizeof record.ut_line);
+    std::strncpy(record.ut_user, login.user.c_str(), sizeof record.ut_user);
+    std::strncpy(record.ut_host, "fixture", sizeof record.ut_host);
+    data.append(reinterpret_cast<const char*>(&record), sizeof record);
+  }
+  writeFile("utmp", data);
+  if (!utmpSet_) {
+    const char* previous = std::getenv("VARNEL_UTMP");
+    hadPreviousUtmp_ = previous != nullptr;
+    previousUtmp_ = previous ? previous : "";
+    utmpSet_ = true;
+  }
+  ::setenv("VARNEL_UTMP", utmpPath().c_str(), 1);
 }
 
 void FixtureTree::setVmstat(uint64_t pageFaults, uint64_t pagesIn, uint64_t pagesOut) {

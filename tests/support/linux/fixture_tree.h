@@ -27,6 +27,14 @@ struct FakeInterface {
   uint64_t rxBytes = 0, rxPackets = 0, txBytes = 0, txPackets = 0;
 };
 
+// One utmp record; type 7 is a logged-in user (USER_PROCESS), 8 a dead process.
+struct FakeLogin {
+  uint32_t pid = 0;
+  std::string line;  // "tty1", "pts/0"
+  std::string user;
+  short type = 7;
+};
+
 // One process. The leading fields are those most tests set: {pid, comm, utime, stime,
 // starttime, rssAnonKb, vmSwapKb, sessionId, uid}.
 struct FakeProcess {
@@ -80,6 +88,10 @@ class FixtureTree {
   void setLoadavg(uint64_t running, uint64_t total);
   void setUptime(uint64_t hundredths);
 
+  // Writes the records to <root>/utmp and points VARNEL_UTMP at it (restored by the destructor).
+  void setLogins(const std::vector<FakeLogin>& logins);
+  std::string utmpPath() const { return root_ + "/utmp"; }
+
   // Writes <pid>/stat, status, statm, comm and sessionid.
   void addProcess(const FakeProcess& process);
   // `count` processes with pids firstPid, firstPid + 1, ..., named "proc<pid>".
@@ -104,6 +116,9 @@ class FixtureTree {
   bool activated_ = false;
   bool hadPrevious_ = false;
   std::string previous_;
+  bool utmpSet_ = false;
+  bool hadPreviousUtmp_ = false;
+  std::string previousUtmp_;
 };
 
 }  // namespace statrix_test

@@ -45,9 +45,11 @@ class MetricsInRunner : public ::testing::Test {
     tree.setCpus({{100, 0, 0, 100}, {100, 0, 0, 100}});
     tree.setCounters(1000, 100, 5, 0);  // 3 ready beyond the two processors
     tree.setMeminfo(4u << 20, 3000000);
+    tree.setLogins({});  // no login of this machine may count
   }
   HostRun run(const std::vector<Json>& script, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--procfs", tree.root(), "--registry", registry.path(), "--manual-timers"};
+    std::vector<std::string> args = {"--procfs",        tree.root(),           "--registry", registry.path(),
+                                     "--manual-timers", "--utmp", tree.utmpPath()};
     args.insert(args.end(), extra.begin(), extra.end());
     return statrix_test::runScript(script, args);
   }

@@ -2,8 +2,6 @@
 // averages and percentages to the unit, wildcards over a changing disk list with the two-strike
 // rule, session-related metrics and utmp, a second language, and a failed registry write.
 #include <gtest/gtest.h>
-#include <unistd.h>
-#include <utmp.h>
 
 #include <atomic>
 #include <cmath>
@@ -48,33 +46,6 @@ CORE::PropertyBag request(const wchar_t* plugin, std::vector<CORE::PropertyBag> 
   return r;
 }
 
-// A utmp file of login records, named by VARNEL_UTMP while the object lives.
-class UtmpFile {
- public:
-  explicit UtmpFile(const std::string& dir) : path_(dir + "/utmp") {
-    write({});
-    setenv("VARNEL_UTMP", path_.c_str(), 1);
-  }
-  ~UtmpFile() { unsetenv("VARNEL_UTMP"); }
-  // One user login per pid.
-  void write(const std::vector<pid_t>& logins) {
-    FILE* f = std::fopen(path_.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    for (size_t i = 0; i < logins.size(); ++i) {
-      utmp u{};
-      u.ut_type = USER_PROCESS;
-      u.ut_pid = logins[i];
-      std::snprintf(u.ut_line, sizeof u.ut_line, "pts/%zu", i);
-      std::snprintf(u.ut_user, sizeof u.ut_user, "user%zu", i);
-      std::fwrite(&u, sizeof u, 1, f);
-    }
-    std::fclose(f);
-  }
-
- private:
-  std::string path_;
-};
-
 class MetricsLinuxTest : public ::testing::Test {
  protected:
   MetricsLinuxTest() {
@@ -84,6 +55,7 @@ class MetricsLinuxTest : public ::testing::Test {
     tree.setCounters(1000, 100, 4, 0);
     tree.setMeminfo(4u << 20, 3000000);
     tree.setDisks({{"sda", 100, 800, 500, 50, 400, 1000, 2, 900}, {"sda1", 90, 700, 400, 40, 300, 900, 1, 800}});
+    tree.setLogins({});
     tree.activate();
     reloadEnglishCounterIndexForTesting();  // the list the layer serves under this registry root
   }
@@ -191,15 +163,18 @@ TEST_F(MetricsLinuxTest, WildcardsFollowTheDisksAndAVanishedDiskGoesAfterTwoFail
 }
 
 TEST_F(MetricsLinuxTest, SessionRelatedMetricsWaitForAnActiveLogin) {
-  UtmpFile utmp(watch_test::temporaryRegistry().string());
   manager.initialiseOnce([] {});
   config(request(L"other", {entry(true, L"AVAIL", L"Memory", L"Available Bytes", L"", 1, true)}));
   EXPECT_EQ(manager.query().counterCount(), 0u);
   EXPECT_FALSE(collect().has(L"AVAIL"));
-  utmp.write({getpid()});
+  // A login whose process is gone does not count; one that is alive does.
+  tree.setLogins({{4242, "pts/0", "ghost"}});
+  EXPECT_FALSE(collect().has(L"AVAIL"));
+  tree.addProcess({4243, "bash"});
+  tree.setLogins({{4242, "pts/0", "ghost"}, {4243, "pts/1", "user"}});
   EXPECT_EQ(collect().getInt64(L"AVAIL"), 3072000000);
   // Seen once is enough: after the login ended the metric is still added on a rebuild.
-  utmp.write({});
+  tree.setLogins({});
   config(request(L"other", {}));
   EXPECT_EQ(collect().getInt64(L"AVAIL"), 3072000000);
   EXPECT_EQ(logs(CORE::Error, L"Error to enumerate sessions"), 0u);

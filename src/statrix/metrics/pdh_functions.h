@@ -35,8 +35,14 @@ class PdhQueryHandle {
 
   PDH_HQUERY get() const { return handle_; }
   bool isOpen() const { return handle_ != nullptr; }
-  // Opens the query on the local computer (no data source, user data 0).
-  PDH_STATUS open() { return pdh_->openQuery(nullptr, 0, &handle_); }
+  // Opens the query on the local computer (no data source, user data 0). A failed open leaves
+  // no handle, whatever the call wrote.
+  PDH_STATUS open() {
+    PDH_HQUERY handle = nullptr;
+    const PDH_STATUS status = pdh_->openQuery(nullptr, 0, &handle);
+    if (status == 0) handle_ = handle;
+    return status;
+  }
   void close() {
     if (handle_ != nullptr) pdh_->closeQuery(handle_);
     handle_ = nullptr;

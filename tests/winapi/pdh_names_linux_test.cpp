@@ -183,7 +183,13 @@ TEST_F(PdhTest, EnumerationFollowsTheCurrentInstanceList) {
               ERROR_SUCCESS);
     EXPECT_EQ(splitMulti(instances.data(), instanceSize), c.instances);
   }
-  EXPECT_EQ(instanceSize, 0u);
+  EXPECT_EQ(instanceSize, 0u);  // no instance list for an object without instances
+  tree.setInterfaces({});
+  counterSize = instanceSize = 0;
+  ASSERT_EQ(PdhEnumObjectItemsW(nullptr, nullptr, L"Network Interface", nullptr, &counterSize, nullptr, &instanceSize,
+                                PERF_DETAIL_WIZARD, 0),
+            PDH_MORE_DATA);
+  EXPECT_EQ(instanceSize, 2u);  // an empty list: its two NULs
   EXPECT_EQ(PdhEnumObjectItemsW(nullptr, nullptr, L"Nothing", nullptr, &counterSize, nullptr, &instanceSize,
                                 PERF_DETAIL_WIZARD, 0),
             PDH_CSTATUS_NO_OBJECT);

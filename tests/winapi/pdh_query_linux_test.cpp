@@ -1,6 +1,11 @@
 // Tests of PDH queries over fixture trees: values to the unit with known deltas, PDH's status
 // codes, instances that vanish, figures that go backwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "pdh_test_env.h"
 
@@ -264,6 +269,55 @@ TEST_F(PdhTest, DiskTimeIsCappedAtOneHundredUnlessAskedNotTo) {
   collectAfter(1);
   EXPECT_EQ(read(time), 100);
   EXPECT_EQ(read(time, nullptr, nullptr, PDH_FMT_DOUBLE | PDH_FMT_NOCAP100), 300);
+}
+
+TEST_F(PdhTest, ASourceThatIsNoRegularFileGivesNoDataWithoutBlocking) {
+  tree.removeFile("diskstats");
+  ASSERT_EQ(mkfifo((tree.root() + "/diskstats").c_str(), 0600), 0);  // opening it for reading would block
+  tree.removeFile("vmstat");
+  open();
+  HCOUNTER queue = add(L"\\PhysicalDisk(_Total)\\Current Disk Queue Length");
+  HCOUNTER faults = add(L"\\Memory\\Page Faults/sec");
+  HCOUNTER available = add(L"\\Memory\\Available Bytes");
+  collectAfter(1);
+  collectAfter(1);
+  for (HCOUNTER c : {queue, faults}) {
+    PDH_STATUS status = 0;
+    DWORD cstatus = 0;
+    read(c, &status, &cstatus);
+    EXPECT_EQ(status, PDH_INVALID_DATA);
+    EXPECT_EQ(cstatus, static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA));
+  }
+  EXPECT_EQ(read(available), 8.0 * (1ull << 30));  // the other sources still count
+}
+
+TEST_F(PdhTest, QueriesAndCountersAreSafeToUseFromSeveralThreads) {
+  tree.setDisks({{"sda", 1}});
+  open();
+  HCOUNTER shared = add(L"\\PhysicalDisk(sda)\\Current Disk Queue Length");
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  const HQUERY q = query;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&stop, q, shared] {
+      while (!stop) {
+        PdhCollectQueryData(q);
+        PDH_FMT_COUNTERVALUE value{};
+        PdhGetFormattedCounterValue(shared, PDH_FMT_DOUBLE, nullptr, &value);
+      }
+    });
+  }
+  for (int i = 0; i < 200; ++i) {
+    HCOUNTER c = nullptr;
+    ASSERT_EQ(PdhAddCounterW(query, L"\\Processor(_Total)\\% Idle Time", 0, &c), ERROR_SUCCESS);
+    ASSERT_EQ(PdhRemoveCounter(c), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(PdhCloseQuery(query), ERROR_SUCCESS);  // while the readers go on: they get bad handles
+  query = nullptr;
+  stop = true;
+  for (auto& t : threads) t.join();
+  PDH_FMT_COUNTERVALUE value{};
+  EXPECT_EQ(PdhGetFormattedCounterValue(shared, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_HANDLE);
 }
 
 }  // namespace

@@ -80,7 +80,6 @@ PDH_STATUS collect(PDH_HQUERY query) {
   if (queryObject->counters.empty()) return PDH_NO_DATA;
   uint32_t sources = 0;
   for (const auto& [handle, c] : queryObject->counters) sources |= perf::sourceOf(c->state.counter->field);
-  // Processor Queue Length needs the processor count: both come from `stat`.
   const perf::Snapshot snapshot = perf::readSnapshot(sources);
   const uint64_t now = collectionTime();
   for (auto& [handle, c] : queryObject->counters) collectCounter(c->state, snapshot, now);

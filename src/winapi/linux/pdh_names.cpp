@@ -14,12 +14,13 @@ namespace winapi_linux::pdh {
 
 namespace {
 
-// A list of names as one block: each name with its NUL, then one more NUL. An empty list takes
-// no characters at all.
+// A list of names as one block: each name with its NUL, then one more NUL; an empty list is
+// the two NULs of an empty multi-string.
 std::wstring multiString(const std::vector<std::wstring>& names) {
   std::wstring block;
   for (const auto& n : names) block.append(n).push_back(L'\0');
-  if (!block.empty()) block.push_back(L'\0');
+  block.push_back(L'\0');
+  if (block.size() == 1) block.push_back(L'\0');
   return block;
 }
 
@@ -65,10 +66,12 @@ PDH_STATUS enumItems(LPCWSTR dataSource, LPCWSTR machine, LPCWSTR objectName, LP
 
   std::vector<std::wstring> counterNames;
   for (const perf::CounterDef& c : object->counters) counterNames.push_back(names.displayName(c.index));
-  std::vector<std::wstring> instances;
-  if (object->hasInstances) instances = perf::instanceNames(object->id, perf::readSnapshot(instanceSources(object->id)));
   const std::wstring counters = multiString(counterNames);
-  const std::wstring instanceBlock = multiString(instances);
+  // An object without instances has no instance list at all (size 0); one whose instances are
+  // all gone has an empty one (size 2).
+  std::wstring instanceBlock;
+  if (object->hasInstances)
+    instanceBlock = multiString(perf::instanceNames(object->id, perf::readSnapshot(instanceSources(object->id))));
 
   const auto counterNeeded = static_cast<DWORD>(counters.size());
   const auto instanceNeeded = static_cast<DWORD>(instanceBlock.size());

@@ -124,6 +124,9 @@ WINAPI_LAYER BOOL WTSEnumerateSessionsW(HANDLE server, DWORD reserved, DWORD ver
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
+  } catch (...) {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
   }
 }
 

@@ -20,7 +20,9 @@ inline const std::filesystem::path& temporaryRegistry() {
     auto dir = std::filesystem::temp_directory_path() /
                ("statrix-watch-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(dir);
-    setenv("VARNEL_REGISTRY", dir.c_str(), 1);
+    static std::string assignment;  // putenv keeps the pointer; portable to the Windows tree
+    assignment = "VARNEL_REGISTRY=" + dir.string();
+    putenv(assignment.data());
     return dir;
   }();
   return root;

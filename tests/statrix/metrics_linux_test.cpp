@@ -1,0 +1,215 @@
+// The metric engine end to end over the Linux layer's PDH and fixture procfs trees: rates,
+// averages and percentages to the unit, wildcards over a changing disk list with the two-strike
+// rule, session-related metrics and utmp, a second language, and a failed registry write.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "cpumem_watch_env.h"
+#include "metrics/counter_names.h"
+#include "metrics/metric_publication.h"
+#include "metrics/perfmon_metric_manager.h"
+#include "pdh_query.h"
+#include "support/linux/fixture_tree.h"
+
+namespace {
+
+using statrix_test::FakeCpu;
+using statrix_test::FakeDisk;
+using statrix_test::FixtureTree;
+using watch_test::Event;
+
+std::atomic<uint64_t> nowNs{1'000'000'000'000};
+uint64_t testClock() { return nowNs.load(); }
+
+CORE::PropertyBag entry(bool isAdd, const wchar_t* name, const wchar_t* object, const wchar_t* counter,
+                        const wchar_t* instance = L"", int32_t scale = 1, bool session = false) {
+  CORE::PropertyBag e;
+  e.add(L"strMetricName", name);
+  e.add(L"strCounterObject", object);
+  e.add(L"strCounter", counter);
+  e.add(L"strInstance", instance);
+  e.addInt(L"dwScale", scale);
+  e.addBool(L"bSessionRelated", session);
+  e.addBool(L"isAdd", isAdd);
+  return e;
+}
+
+CORE::PropertyBag request(const wchar_t* plugin, std::vector<CORE::PropertyBag> entries) {
+  CORE::PropertyBag r;
+  r.add(L"plugin_name", plugin);
+  for (const auto& e : entries) r.addBag(L"statrixMetrics", e, true);
+  return r;
+}
+
+class MetricsLinuxTest : public ::testing::Test {
+ protected:
+  MetricsLinuxTest() {
+    watch_test::temporaryRegistry();
+    winapi_linux::pdh::setCollectionClock(&testClock);
+    tree.setCpus({{100, 0, 0, 100}});
+    tree.setCounters(1000, 100, 4, 0);
+    tree.setMeminfo(4u << 20, 3000000);
+    tree.setDisks({{"sda", 100, 800, 500, 50, 400, 1000, 2, 900}, {"sda1", 90, 700, 400, 40, 300, 900, 1, 800}});
+    tree.setLogins({});
+    tree.activate();
+    reloadEnglishCounterIndexForTesting();  // the list the layer serves under this registry root
+  }
+  ~MetricsLinuxTest() override { winapi_linux::pdh::setCollectionClock(nullptr); }
+
+  size_t logs(int level, const std::wstring& prefix) const {
+    size_t n = 0;
+    for (const Event& e : recorder.of(Event::Log)) n += (e.level == level && e.text.starts_with(prefix)) ? 1 : 0;
+    return n;
+  }
+  // Every recorded log line, for failure messages.
+  std::string transcript() const {
+    std::wstring text;
+    for (const Event& e : recorder.of(Event::Log)) text += std::to_wstring(e.level) + L" " + e.text + L"\n";
+    return CORE::corestring(text).utf8();
+  }
+  void config(CORE::PropertyBag r) {
+    CORE::PropertyBag reply;
+    configPerfmonMetrics(manager, r, reply);
+  }
+  CORE::PropertyBag collect() {
+    CORE::PropertyBag r, reply;
+    collectMetricsForReply(manager, r, reply);
+    return reply;
+  }
+  // The latest value of a metric name (NaN when it was not collected).
+  double latest(const wchar_t* name) {
+    for (const MetricValue& v : manager.latestValues())
+      if (v.definition.strMetricName == name) return v.value;
+    return std::nan("");
+  }
+
+  FixtureTree tree;
+  PerfmonMetricManager manager;
+  watch_test::Recorder recorder;
+};
+
+TEST_F(MetricsLinuxTest, RatesAveragesAndPercentagesToTheUnit) {
+  // The first request loads the defaults: instantaneous counters answer at once, rates not yet.
+  CORE::PropertyBag reply = collect();
+  EXPECT_EQ(reply.getInt64(L"PROCESSOR_QUEUE_LENGTH", -1), 3);  // 4 running on 1 processor
+  EXPECT_EQ(reply.getInt64(L"CURRENT_DISK_QUEUE_LENGTH", -1), 2);
+  EXPECT_FALSE(reply.has(L"DISK_IOPS"));
+  EXPECT_EQ(logs(CORE::Error, L"Failed to get data from counter"), 5u);  // the five rates
+  EXPECT_EQ(manager.query().counterCount(), 7u);
+
+  config(request(kHelpdeskPluginName, {entry(true, L"READ_MS", L"PhysicalDisk", L"Avg. Disk sec/Read", L"_Total", 1000),
+                                       entry(true, L"IDLE", L"Processor", L"% Idle Time", L"_Total"),
+                                       entry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
+  publishMetricStats(manager);  // the first sample of every rate
+
+  // Two seconds later: 10 reads taking 50 ms, 30 writes taking 90 ms, 600 of 1000 ticks idle.
+  nowNs += 2'000'000'000;
+  tree.setCpus({{500, 0, 0, 700}});
+  tree.setDisks({{"sda", 110, 900, 550, 80, 500, 1090, 0, 1000}, {"sda1", 95, 750, 420, 45, 350, 950, 0, 850}});
+  publishMetricStats(manager);
+  EXPECT_NEAR(latest(L"READ_MS"), 5.0, 1e-9);
+  EXPECT_NEAR(latest(L"AVG_DISK_SEC_PER_READ"), 0.005, 1e-12);
+  EXPECT_NEAR(latest(L"AVG_DISK_SEC_PER_WRITE"), 0.003, 1e-12);
+  EXPECT_NEAR(latest(L"DISK_IOPS"), 20.0, 1e-9);  // (10 + 30) / 2 s, partitions left out
+  EXPECT_NEAR(latest(L"IDLE"), 60.0, 1e-9);
+  EXPECT_EQ(latest(L"AVAIL"), 3072000000.0);
+  EXPECT_EQ(latest(L"CURRENT_DISK_QUEUE_LENGTH"), 0.0);
+  // Registry: names with " per ", the later of two metrics on one counter name wins.
+  EXPECT_EQ(recorder.writes(L"Avg. Disk sec per Read").back(), L"5");  // READ_MS sorts after AVG_DISK_...
+  EXPECT_EQ(recorder.writes(L"Disk Transfers per sec").back(), L"20");
+  EXPECT_EQ(recorder.writes(L"Available Bytes").back(), L"3072000000");
+  EXPECT_EQ(recorder.writes(L"% Idle Time").back(), L"60");
+  // Only the help-desk plug-in's metrics go into its message.
+  CORE::PropertyBag message;
+  addHelpdeskMetricValues(manager, message);
+  EXPECT_EQ(message.size(), 3u);
+  EXPECT_EQ(message.getInt64(L"READ_MS"), 5);
+  EXPECT_EQ(message.getInt64(L"AVAIL"), 3072000000);
+}
+
+TEST_F(MetricsLinuxTest, WildcardsFollowTheDisksAndAVanishedDiskGoesAfterTwoFailedReads) {
+  manager.initialiseOnce([] {});
+  tree.setDisks({{"sda", 1}, {"sdb", 1}, {"loop0", 1}});
+  config(request(L"other", {entry(true, L"", L"PhysicalDisk", L"Disk Reads/sec", L"*", 1000)}));
+  ASSERT_EQ(manager.query().counterCount(), 3u) << transcript();  // sda, sdb, _Total
+  const auto& counters = manager.query().counters();
+  EXPECT_EQ(counters.count(L"PhysicalDisk^Disk Reads/sec^sdb^PhysicalDisk|Disk Reads/sec|sdb^0^0"), 1u);
+  publishMetricStats(manager);
+  nowNs += 1'000'000'000;
+  tree.setDisks({{"sda", 4}, {"sdb", 2}});
+  publishMetricStats(manager);
+  EXPECT_EQ(latest(L"PhysicalDisk|Disk Reads/sec|sda"), 3.0);  // scale 1 for expanded counters
+  EXPECT_EQ(latest(L"PhysicalDisk|Disk Reads/sec|_Total"), 4.0);
+
+  // sdb is gone and sdc arrives: sdb fails two tracked reads and is dropped; the next request
+  // adds sdc.
+  tree.setDisks({{"sda", 5}, {"sdc", 1}});
+  nowNs += 1'000'000'000;
+  publishMetricStats(manager);
+  EXPECT_EQ(manager.query().counterCount(), 3u);
+  nowNs += 1'000'000'000;
+  publishMetricStats(manager);
+  EXPECT_EQ(manager.query().counterCount(), 2u) << transcript();
+  EXPECT_EQ(latest(L"PhysicalDisk|Disk Reads/sec|sda"), 0.0);
+  EXPECT_EQ(logs(CORE::Debug, L"Erase the failure counter, metrics count: 2"), 1u);
+  collect();
+  EXPECT_EQ(manager.query().counterCount(), 3u);
+  EXPECT_EQ(counters.count(L"PhysicalDisk^Disk Reads/sec^sdc^PhysicalDisk|Disk Reads/sec|sdc^0^0"), 1u);
+}
+
+TEST_F(MetricsLinuxTest, SessionRelatedMetricsWaitForAnActiveLogin) {
+  manager.initialiseOnce([] {});
+  config(request(L"other", {entry(true, L"AVAIL", L"Memory", L"Available Bytes", L"", 1, true)}));
+  EXPECT_EQ(manager.query().counterCount(), 0u);
+  EXPECT_FALSE(collect().has(L"AVAIL"));
+  // A login whose process is gone does not count; one that is alive does.
+  tree.setLogins({{4242, "pts/0", "ghost"}});
+  EXPECT_FALSE(collect().has(L"AVAIL"));
+  tree.addProcess({4243, "bash"});
+  tree.setLogins({{4242, "pts/0", "ghost"}, {4243, "pts/1", "user"}});
+  EXPECT_EQ(collect().getInt64(L"AVAIL"), 3072000000);
+  // Seen once is enough: after the login ended the metric is still added on a rebuild.
+  tree.setLogins({});
+  config(request(L"other", {}));
+  EXPECT_EQ(collect().getInt64(L"AVAIL"), 3072000000);
+  EXPECT_EQ(logs(CORE::Error, L"Error to enumerate sessions"), 0u);
+}
+
+TEST_F(MetricsLinuxTest, RegistryWriteThatFailsIsLoggedAndTheOthersGoOn) {
+  manager.initialiseOnce([] {});
+  // A key named like the value takes its place: the value cannot be written.
+  ASSERT_TRUE(CORE::corestring(L"1").writeRegistry(
+      L"HKLM\\Software\\Vantrel\\Orvane\\Performance Stats\\Blocked\\x", 1, false, false));
+  config(request(L"other", {entry(true, L"B", L"Memory", L"Blocked"), entry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
+  EXPECT_EQ(logs(CORE::Error, L"Failed to write Perfmon counter Blocked to registry - "), 1u);
+  EXPECT_EQ(recorder.writes(L"Available Bytes"), std::vector<std::wstring>{L"0"});
+}
+
+TEST_F(MetricsLinuxTest, SecondLanguagePathsAreLocalAndStillCollected) {
+  const std::filesystem::path value = watch_test::temporaryRegistry() /
+                                      "HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter";
+  std::wstring list;
+  for (const wchar_t* item : {L"2", L"Système", L"4", L"Mémoire", L"24", L"Octets disponibles", L"44",
+                              L"Longueur de la file d’attente du processeur"})
+    list += std::wstring(item) + L'\0';
+  ASSERT_TRUE(CORE::corestring(list).writeRegistry(
+      L"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\CurrentLanguage\\Counter", 7, false, false));
+  manager.initialiseOnce([] {});
+  config(request(L"other", {entry(true, L"AVAIL", L"Memory", L"Available Bytes"),
+                            entry(true, L"QUEUE", L"System", L"Processor Queue Length")}));
+  std::vector<std::wstring> paths;
+  for (const auto& [key, counter] : manager.query().counters()) paths.push_back(counter.path.str());
+  EXPECT_EQ(paths, (std::vector<std::wstring>{L"\\Mémoire\\Octets disponibles",
+                                              L"\\Système\\Longueur de la file d’attente du processeur"}));
+  const CORE::PropertyBag reply = collect();
+  EXPECT_EQ(reply.getInt64(L"AVAIL"), 3072000000);
+  EXPECT_EQ(reply.getInt64(L"QUEUE"), 3);
+  std::filesystem::remove(value);
+}
+
+}  // namespace

@@ -321,3 +321,18 @@ TEST_F(PdhTest, QueriesAndCountersAreSafeToUseFromSeveralThreads) {
 }
 
 }  // namespace
+
+TEST_F(PdhTest, AGarbledProcessorLineNeverShiftsFiguresOntoAnotherInstance) {
+  tree.setCpus({{100, 0, 50, 1000}, {200, 0, 20, 900}});
+  open();
+  HCOUNTER first = add(L"\\Processor(0)\\% Processor Time");
+  collectAfter(1);
+  // cpu0's line is garbled: cpu1's figures must not be read as processor 0's.
+  tree.writeFile("stat",
+                 "cpu  400 0 90 2000 0 0 0 0 0 0\ncpu0 garbled\ncpu1 300 0 40 1000 0 0 0 0 0 0\n"
+                 "btime 1700000000\nprocs_running 1\n");
+  collectAfter(1);
+  PDH_STATUS status = 0;
+  read(first, &status);
+  EXPECT_EQ(status, PDH_INVALID_DATA);
+}

@@ -43,7 +43,12 @@ Snapshot readSnapshot(uint32_t sources) {
   s.sources = sources;
   const std::string root = procfsRoot();
   std::string text;
-  if (sources & kStat) s.stat = readSource(root, "stat", text, procfs::parseSystemStat);
+  if (sources & kStat) {
+    s.stat = readSource(root, "stat", text, procfs::parseSystemStat);
+    // A garbled cpuN line would shift every later processor onto the wrong instance name:
+    // this collection has no processor data rather than misattributed figures.
+    if (s.stat && s.stat->garbledProcessors != 0) s.stat.reset();
+  }
   if (sources & kMeminfo) s.meminfo = readSource(root, "meminfo", text, procfs::parseMeminfo);
   if (sources & kVmstat) s.vmstat = readSource(root, "vmstat", text, procfs::parseVmstat);
   if (sources & kLoadavg) s.loadavg = readSource(root, "loadavg", text, procfs::parseLoadavg);

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "cpumem/nt_layout.h"
+#include "nt/nt_layout.h"
 #include "cpumem/processor_times.h"
 
 namespace {

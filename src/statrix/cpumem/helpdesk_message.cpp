@@ -5,9 +5,10 @@
 #include "frame/log.h"
 #include "metrics/metric_publication.h"
 #include "process/session_metrics.h"
+#include "well_known_names.h"
 
 namespace {
-constexpr const wchar_t* kHelpdeskWorker = L"AgentHelpDesk";
+using well_known::kHelpdeskWorker;
 constexpr unsigned long kNoTimeout = 0xFFFFFFFFul;
 }  // namespace
 

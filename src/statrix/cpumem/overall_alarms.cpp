@@ -1,6 +1,6 @@
 // The overall CPU and memory evaluations: log, publish, keep and compare each figure with its threshold.
 #include "cpumem/registry_paths.h"
-#include "cpumem/round_percent.h"
+#include "process/round_percent.h"
 #include "cpumem/watch_state.h"
 #include "frame/log.h"
 #include "process/consumer_list.h"

@@ -5,8 +5,8 @@
 #include <memory>
 #include <new>
 
-#include "cpumem/nt_layout.h"
-#include "cpumem/nt_query.h"
+#include "nt/nt_layout.h"
+#include "nt/nt_query.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <optional>
 
 #include "cpumem/processor_times.h"
+#include "cpumem/stop_flag.h"
 #include "cpumem/watch_state.h"
 #include "frame/log.h"
-#include "service/service_globals.h"
 
 static_assert(sizeof(MEMORYSTATUSEX) == 64);
 

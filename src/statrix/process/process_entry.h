@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "frame/host/host.h"
 #include "nt/nt_layout.h"
@@ -14,6 +15,10 @@ class ProcessEntryView {
   static constexpr size_t kMinimumSize = offsetof(nt::ProcessInfoLayout, PrivatePageCount) + sizeof(uint64_t);
 
   explicit ProcessEntryView(const std::byte* entry) : entry_(entry) {}
+  // An entry of the buffer [bufferBegin, bufferBegin + bufferSize): its name is only read when
+  // it lies inside that buffer.
+  ProcessEntryView(const std::byte* entry, const std::byte* bufferBegin, size_t bufferSize)
+      : entry_(entry), bufferBegin_(bufferBegin), bufferSize_(bufferSize) {}
   uint32_t nextEntryOffset() const { return get<uint32_t>(offsetof(nt::ProcessInfoLayout, NextEntryOffset)); }
   int64_t workingSetPrivateSize() const { return get<int64_t>(offsetof(nt::ProcessInfoLayout, WorkingSetPrivateSize)); }
   int64_t createTime() const { return get<int64_t>(offsetof(nt::ProcessInfoLayout, CreateTime)); }
@@ -32,6 +37,20 @@ class ProcessEntryView {
     return get<uint16_t>(offsetof(nt::ProcessInfoLayout, ImageNameLength)) / sizeof(WCHAR);
   }
 
+  // The image name, or an empty name when the entry's name does not lie inside the buffer the
+  // entry came from (or the view knows no buffer).
+  std::wstring_view imageName() const {
+    // Compared as addresses: the name pointer comes from the system and may point anywhere.
+    const auto name = reinterpret_cast<uintptr_t>(imageNameBuffer());
+    const auto begin = reinterpret_cast<uintptr_t>(bufferBegin_);
+    const size_t bytes = imageNameChars() * sizeof(WCHAR);
+    if (bytes == 0 || bufferBegin_ == nullptr || name < begin || name - begin > bufferSize_ ||
+        bufferSize_ - (name - begin) < bytes || name % alignof(WCHAR) != 0) {
+      return {};
+    }
+    return std::wstring_view(imageNameBuffer(), imageNameChars());
+  }
+
   const std::byte* data() const { return entry_; }
 
  private:
@@ -40,4 +59,6 @@ class ProcessEntryView {
     return nt::readAt<T>(entry_, offset);
   }
   const std::byte* entry_;
+  const std::byte* bufferBegin_ = nullptr;
+  size_t bufferSize_ = 0;
 };

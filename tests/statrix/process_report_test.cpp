@@ -1,6 +1,7 @@
 // Process reports: name lists, percentage texts, the owner lookup against the real system, alarm lines and bags.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "process/format_percent.h"
@@ -67,6 +68,33 @@ TEST(ProcessOwner, TheSystemNamesTheOwnerOfThisProcessAndSystemStandsInForAnUnre
   EXPECT_EQ(processOwner(kNoSuchPid).str(), L"SYSTEM");
   EXPECT_EQ(recorder.count(L"OpenProcess() failed: "), 1u);
   EXPECT_TRUE(recorder.lines(2).empty()) << "failures are traced only";
+}
+
+TEST(ProcessOwner, ATokenAnswerIsOnlyUsedWhenTheWholeSidLiesInsideIt) {
+  // TOKEN_USER, then a SID with two sub-authorities (S-1-22-1-1000): 8 + 2 * 4 bytes.
+  // The answer sits inside a larger block, so that pointers before and after it stay valid.
+  alignas(8) std::byte block[160] = {};
+  std::byte* answer = block + 64;
+  constexpr size_t kAnswerSize = sizeof(TOKEN_USER) + 16;
+  std::byte* sid = answer + sizeof(TOKEN_USER);
+  sid[0] = std::byte{1};
+  sid[1] = std::byte{2};
+  const auto point = [&](const void* at) {
+    TOKEN_USER user{};
+    user.User.Sid = const_cast<void*>(at);
+    std::memcpy(answer, &user, sizeof user);
+  };
+  point(sid);
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize), sid);
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize - 1), nullptr);  // the last sub-authority cut off
+  sid[1] = std::byte{15};                                       // claims more than was returned
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize), nullptr);
+  sid[1] = std::byte{2};
+  point(answer - 32);  // before the answer
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize), nullptr);
+  point(answer + kAnswerSize + 8);  // after it
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize), nullptr);
+  EXPECT_EQ(tokenUserSid(answer, sizeof(TOKEN_USER) - 1), nullptr);
 }
 
 class ReportTest : public ::testing::Test {

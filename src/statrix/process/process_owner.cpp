@@ -37,18 +37,8 @@ PSID readTokenUser(HANDLE token, std::vector<std::byte>& storage) {
     traceFailure(L"GetTokenInformation() failed: %s");
     return nullptr;
   }
-  // The SID must lie inside what was returned: header (revision, count, 6-byte authority) plus
-  // four bytes per sub-authority.
   const size_t used = returned != 0 && returned <= storage.size() ? returned : storage.size();
-  if (used < sizeof(TOKEN_USER)) return nullptr;
-  TOKEN_USER user;
-  std::memcpy(&user, storage.data(), sizeof user);
-  const auto* sid = static_cast<const std::byte*>(user.User.Sid);
-  const std::byte* begin = storage.data();
-  if (sid < begin + sizeof(TOKEN_USER) || sid + 8 > begin + used) return nullptr;
-  const size_t sidLength = 8 + 4 * static_cast<size_t>(sid[1]);
-  if (static_cast<size_t>(begin + used - sid) < sidLength) return nullptr;
-  return user.User.Sid;
+  return tokenUserSid(storage.data(), used);
 }
 
 // Looks the SID up on the local system; true with "domain\name" in `user`.
@@ -84,6 +74,20 @@ bool lookupAccount(PSID sid, CORE::corestring& user) {
 }
 
 }  // namespace
+
+PSID tokenUserSid(const std::byte* data, size_t length) {
+  if (length < sizeof(TOKEN_USER)) return nullptr;
+  TOKEN_USER user;
+  std::memcpy(&user, data, sizeof user);
+  // Compared as addresses: the pointer comes from the system.
+  const auto sid = reinterpret_cast<uintptr_t>(user.User.Sid);
+  const auto begin = reinterpret_cast<uintptr_t>(data);
+  constexpr size_t kHeader = 8;  // revision, sub-authority count, 6-byte authority
+  if (sid < begin + sizeof(TOKEN_USER) || sid - begin > length || length - (sid - begin) < kHeader) return nullptr;
+  const size_t subAuthorities = static_cast<size_t>(data[sid - begin + 1]);
+  if (length - (sid - begin) < kHeader + 4 * subAuthorities) return nullptr;
+  return user.User.Sid;
+}
 
 CORE::corestring processOwner(uint32_t pid) {
   CORE::corestring user(L"SYSTEM");

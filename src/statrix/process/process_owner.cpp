@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "frame/log.h"

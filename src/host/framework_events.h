@@ -4,10 +4,11 @@
 #pragma once
 #include "event_sink.h"
 #include "varnel/host_control.h"
+#include "well_known_names.h"
 
 namespace vhost {
 
-inline constexpr wchar_t kHelpdeskWorker[] = L"AgentHelpDesk";
+using well_known::kHelpdeskWorker;
 
 // While it lives, everything the framework reports (and every line through corelogExternal)
 // becomes an event on `sink`. One instance at a time: the logger pointer and the help-desk

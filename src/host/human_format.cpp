@@ -40,6 +40,57 @@ std::string workerLine(const Json& e) {
   return "worker " + text(e, "name") + (e.value("installed", false) ? " is installed" : " is not installed");
 }
 
+// The value of entry `name` of a bag in its JSON form; null when absent.
+const Json* bagEntry(const Json& bag, std::string_view name) {
+  if (!bag.is_array()) return nullptr;
+  for (const Json& entry : bag) {
+    if (entry.is_array() && entry.size() == 3 && entry[0].is_string() && entry[0].get<std::string>() == name) {
+      return &entry[2];
+    }
+  }
+  return nullptr;
+}
+
+// The same as text; empty when absent.
+std::string bagText(const Json& bag, std::string_view name) {
+  const Json* value = bagEntry(bag, name);
+  return value != nullptr ? plain(*value) : std::string();
+}
+
+// "pid=1234 name=editor user=host\alice 51%" from one process bag of a PERF-ALERT broadcast.
+std::string processText(const Json& process) {
+  std::string percent = bagText(process, "CPU_PERCENTAGE");
+  if (percent.empty()) percent = bagText(process, "MEMORY_PERCENTAGE");
+  std::string line = "pid=" + bagText(process, "PROCESSID") + " name=" + bagText(process, "PROCESSNAME");
+  if (bagEntry(process, "USER") != nullptr) line += " user=" + bagText(process, "USER");
+  return line + " " + percent + "%";
+}
+
+// The process alarm and the top-consumer list, which a person reads without the bag syntax.
+std::string perfAlertLine(const Json& e) {
+  const std::string kind = text(e, "name2");
+  const Json bag = e.value("bag", Json::array());
+  if (kind == "PROCESS-ALARM") {
+    const char* resource = bagEntry(bag, "CPU_PERCENTAGE") != nullptr ? "CPU" : "memory";
+    return std::string("process alarm (") + resource + "): " + processText(bag) + " session=" +
+           bagText(bag, "SESSIONID");
+  }
+  if (kind == "PROCESS-LIST") {
+    const std::string count = bagText(bag, "numConsumers");
+    std::string line = "top " + std::string(bagText(bag, "reason") == "CPU" ? "CPU" : "memory") + " consumers (" +
+                       count + ")";
+    std::string separator = ": ";
+    for (size_t i = 0;; ++i) {
+      const Json* process = bagEntry(bag, std::to_string(i));
+      if (process == nullptr) break;
+      line += separator + processText(*process);
+      separator = "; ";
+    }
+    return line;
+  }
+  return "broadcast " + text(e, "name") + " " + kind + " " + humanBag(bag);
+}
+
 }  // namespace
 
 std::string humanBag(const Json& bag) {
@@ -60,6 +111,7 @@ std::string humanLine(const Json& e) {
   std::string name = text(e, "event");
   if (name == "log") return logLine(e);
   if (name == "loaded") return "loaded module " + text(e, "module");
+  if (name == "broadcast" && text(e, "name") == "PERF-ALERT") return perfAlertLine(e);
   if (name == "broadcast")
     return "broadcast " + text(e, "name") + " " + text(e, "name2") + " " + humanBag(e.value("bag", Json::array()));
   if (name == "message")

@@ -9,6 +9,7 @@
 
 #include "varnel/host_control.h"
 #include "varnel/propertybag.h"
+#include "well_known_names.h"
 
 namespace vhost {
 
@@ -47,7 +48,7 @@ ParamValue inferParam(std::string_view text);
 CORE::PropertyBag paramBag(const std::vector<NameValue>& params);
 
 // The registry key --set writes into.
-inline constexpr wchar_t kAlarmSettingsKey[] = L"HKLM\\Software\\Vantrel\\Orvane\\Performance Alarms";
+using well_known::kAlarmSettingsKey;
 
 // A --set value: a decimal number that fits 32 bits unsigned is a DWORD, anything else SZ.
 CORE::RegistryValue settingValue(std::string_view text);

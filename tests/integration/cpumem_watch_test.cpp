@@ -124,14 +124,17 @@ TEST(CpuMemWatchInRunner, AlarmRaisedOverAChangingFixture) {
   ASSERT_EQ(steps.size(), 4u) << run.transcript();
   EXPECT_TRUE(has(steps[0], {{"event", "timer"}, {"action", "start"}, {"period", 30000}})) << run.transcript();
 
-  // First pass: only memory is evaluated; the help-desk message goes out regardless.
+  // First pass: only memory is evaluated; the help-desk message goes out regardless, with the
+  // editor's session (no CPU time measured yet, 2.5 MB of 16 GiB).
   EXPECT_TRUE(has(steps[1], {{"event", "log"}, {"level", 1}, {"text", "Physical memory use: 50%"}}));
   EXPECT_TRUE(has(steps[1], statWrite("MemoryPercentage", 50)));
   EXPECT_TRUE(has(steps[1], {{"event", "message"},
                              {"worker", "AgentHelpDesk"},
                              {"op", "HelpdeskOperation"},
                              {"bag", Json::parse(R"([["opcode","str","NewDataFromStatrix"],)"
-                                                 R"(["overall_cpu","i64",0],["overall_mem","i64",50]])")}}))
+                                                 R"(["overall_cpu","i64",0],["overall_mem","i64",50],)"
+                                                 R"(["sessionCpuMetric","bag",[["sessionId","i32",2],["cpu","i64",0]]],)"
+                                                 R"(["sessionMemMetric","bag",[["sessionId","i32",2],["mem","i64",0]]]])")}}))
       << run.transcript();
 
   // Second pass: 90.375 % rounds to 91, above 90: alarm and the alarm period.

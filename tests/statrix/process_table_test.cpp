@@ -131,4 +131,26 @@ TEST(ProcessSnapshotTest, WalkNeverLeavesTheBuffer) {
   EXPECT_EQ(seen, (std::vector<uint64_t>{1, 77}));
 }
 
+TEST_F(ProcessTableTest, CpuTimesAtTheCounterMaximumNeitherOverflowNorLoseTheShare) {
+  // User time stuck at the largest value, kernel time still growing: the sum wraps instead of
+  // overflowing, and the growth of the kernel time is the process's share.
+  FakeProcess p = proc(5, 0);
+  p.userTime = INT64_MAX;
+  p.kernelTime = 1000;
+  pass({p});
+  p.kernelTime = 3500;
+  pass({p});
+  EXPECT_EQ(record(5).cpuPercent, 25.0f);
+  EXPECT_EQ(sessions.sessions()[0].cpuTime, 2500);
+}
+
+TEST_F(ProcessTableTest, SessionSumsSaturateInsteadOfOverflowing) {
+  SessionSums sums;
+  sums.add(3, INT64_MAX, INT64_MAX);
+  sums.add(3, 5, 5);
+  ASSERT_NE(sums.find(3), nullptr);
+  EXPECT_EQ(sums.find(3)->cpuTime, INT64_MAX);
+  EXPECT_EQ(sums.find(3)->privateBytes, INT64_MAX);
+}
+
 }  // namespace

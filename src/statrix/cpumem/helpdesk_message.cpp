@@ -5,9 +5,10 @@
 #include "frame/log.h"
 #include "metrics/metric_publication.h"
 #include "process/session_metrics.h"
+#include "well_known_names.h"
 
 namespace {
-constexpr const wchar_t* kHelpdeskWorker = L"AgentHelpDesk";
+using well_known::kHelpdeskWorker;
 constexpr unsigned long kNoTimeout = 0xFFFFFFFFul;
 }  // namespace
 
@@ -20,12 +21,20 @@ void publishHelpdeskMessage(CORE::corecritsec& settingsLock) {
   message.add(L"opcode", L"NewDataFromStatrix");
   {
     CORE::coresync hold(settingsLock);
-    const WatchState& watch = WatchState::instance();
+    WatchState& watch = WatchState::instance();
     message.setInt64(L"overall_cpu", watch.getCpu());
     message.setInt64(L"overall_mem", watch.getMem());
     addHelpdeskMetricValues(message);
-    addSessionCpuMetrics(message);
-    addSessionMemMetrics(message);
+    // The session sums of the last walk, each read under the watch state's lock (taken inside
+    // settingsLock, the fixed order).
+    {
+      CORE::coresync sums(watch.lock());
+      addSessionCpuMetrics(message, watch.sessionSums(), watch.systemDelta());
+    }
+    {
+      CORE::coresync sums(watch.lock());
+      addSessionMemMetrics(message, watch.sessionSums(), watch.totalPhys());
+    }
   }
   if (system->SendMsg(kHelpdeskWorker, L"HelpdeskOperation", message, reply, nullptr, nullptr, nullptr, kNoTimeout,
                       nullptr, nullptr, true, false) != 0) {

@@ -1,6 +1,6 @@
 // The overall CPU and memory evaluations: log, publish, keep and compare each figure with its threshold.
 #include "cpumem/registry_paths.h"
-#include "cpumem/round_percent.h"
+#include "process/round_percent.h"
 #include "cpumem/watch_state.h"
 #include "frame/log.h"
 #include "process/consumer_list.h"
@@ -38,7 +38,7 @@ void WatchState::evaluateSystemCpu(float cpu, uint32_t threshold, const ProcessS
   // The rounded figure must exceed the threshold: 91 alarms against 90, 90 does not.
   if (rounded > threshold) {
     LogMessage(CORE::Info, L"CPU-ALARM: cpu use = %u%%", rounded);
-    listConsumers(ProcessKind::Cpu, &snapshot, cpu, consumerMax);
+    listConsumers(ProcessKind::Cpu, &snapshot, processes_, cpu, consumerMax);
     broadcastAlarm(L"CPU-ALARM", L"CPU_PERCENTAGE", rounded);
     cpuAlarm_.store(true, std::memory_order_relaxed);
   } else {
@@ -59,7 +59,7 @@ void WatchState::evaluateMemory(uint32_t load, uint32_t threshold, const Process
   // Unlike the CPU figure, a load at the threshold already alarms.
   if (load >= threshold) {
     LogMessage(CORE::Info, L"MEMORY-ALARM: physical memory use = %u%%", load);
-    listConsumers(ProcessKind::Memory, &snapshot, static_cast<float>(load), consumerMax);
+    listConsumers(ProcessKind::Memory, &snapshot, processes_, static_cast<float>(load), consumerMax);
     broadcastAlarm(L"MEMORY-ALARM", L"MEMORY_PERCENTAGE", load);
     memAlarm_.store(true, std::memory_order_relaxed);
   } else {

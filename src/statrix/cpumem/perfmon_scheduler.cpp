@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <array>
 
-#include "cpumem/nt_query.h"
+#include "nt/nt_query.h"
 #include "cpumem/registry_paths.h"
 #include "cpumem/watch_state.h"
 #include "frame/log.h"

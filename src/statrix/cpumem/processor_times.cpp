@@ -5,8 +5,9 @@
 #include <memory>
 #include <new>
 
-#include "cpumem/nt_layout.h"
-#include "cpumem/nt_query.h"
+#include "nt/nt_layout.h"
+#include "nt/nt_query.h"
+#include "process/counter_growth.h"
 
 namespace {
 
@@ -22,8 +23,9 @@ void addEntries(const std::byte* buffer, ULONG length, ProcessorTimes& sums) {
     const auto idle = nt::readAt<int64_t>(entry, offsetof(nt::ProcessorTimesLayout, IdleTime));
     const auto kernel = nt::readAt<int64_t>(entry, offsetof(nt::ProcessorTimesLayout, KernelTime));
     const auto user = nt::readAt<int64_t>(entry, offsetof(nt::ProcessorTimesLayout, UserTime));
-    sums.total += kernel + user;
-    sums.idle += idle;
+    // Modular sums: a counter capped at its maximum must not overflow the total.
+    sums.total += counterSum(kernel, user);
+    sums.idle += static_cast<uint64_t>(idle);
   }
 }
 

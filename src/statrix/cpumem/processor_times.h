@@ -5,9 +5,10 @@
 
 #include "frame/host/host.h"
 
+// Both sums are modulo 2^64 (see counterGrowth): only differences of two readings carry meaning.
 struct ProcessorTimes {
-  int64_t total = 0;  // sum of kernel (idle included) plus user time, 100 ns
-  int64_t idle = 0;   // sum of idle time, 100 ns
+  uint64_t total = 0;  // sum of kernel (idle included) plus user time, 100 ns
+  uint64_t idle = 0;   // sum of idle time, 100 ns
 };
 
 // One query for per-processor entries: fills `buffer` (length bytes) and reports the length used,

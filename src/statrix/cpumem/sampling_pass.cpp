@@ -1,11 +1,11 @@
 // The sampling pass: memory status, process walk and processor times, under one exception guard.
-#include <algorithm>
 #include <optional>
 
 #include "cpumem/processor_times.h"
+#include "cpumem/stop_flag.h"
 #include "cpumem/watch_state.h"
+#include "process/counter_growth.h"
 #include "frame/log.h"
-#include "service/service_globals.h"
 
 static_assert(sizeof(MEMORYSTATUSEX) == 64);
 
@@ -47,8 +47,8 @@ bool WatchState::samplePass(uint32_t overallCpu, uint32_t overallMem, uint32_t p
 
   // A failed query gives zero sums; a sum that went down (or a failed query) gives no delta.
   const ProcessorTimes times = readProcessorTimes();
-  const int64_t deltaTotal = times.total - std::min(systemTotal_, times.total);
-  const int64_t deltaIdle = times.idle - std::min(systemIdle_, times.idle);
+  const int64_t deltaTotal = counterGrowth(times.total, systemTotal_);
+  const int64_t deltaIdle = counterGrowth(times.idle, systemIdle_);
   const uint32_t stamp = GetTickCount();
 
   {

@@ -1,7 +1,10 @@
 // WatchState: creation, reset and the lock-free readers of the system figures.
 #include "cpumem/watch_state.h"
 
-#include "cpumem/round_percent.h"
+#include "cpumem/stop_flag.h"
+#include "process/round_percent.h"
+
+std::atomic<bool> serviceStopping{false};
 
 WatchState& WatchState::instance() {
   static WatchState state;

@@ -74,8 +74,8 @@ class WatchState {
 
   CORE::corecritsec lock_;
   // Totals of the last pass (0: no previous pass); timer thread only.
-  int64_t systemTotal_ = 0;
-  int64_t systemIdle_ = 0;
+  uint64_t systemTotal_ = 0;  // modulo 2^64, see counterGrowth
+  uint64_t systemIdle_ = 0;
   int64_t systemDelta_ = 0;  // under lock_
   // Written by the pass, read without a lock by the request threads and the scheduler.
   std::atomic<uint64_t> totalPhys_{0};

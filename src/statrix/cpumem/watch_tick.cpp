@@ -1,10 +1,10 @@
 // One tick of the watch timer: metrics, the sampling pass, the period follow-up, the help-desk message.
 #include "cpumem/helpdesk_message.h"
 #include "cpumem/perfmon_scheduler.h"
+#include "cpumem/stop_flag.h"
 #include "cpumem/watch_state.h"
 #include "frame/log.h"
 #include "metrics/metric_publication.h"
-#include "service/service_globals.h"
 
 bool PerfmonScheduler::TimerCallback() {
   LogMessage(CORE::Trace, L"TimerCallback for CpuAndMemWatch initiated.");

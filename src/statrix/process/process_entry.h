@@ -1,69 +1,11 @@
-// One process entry of a process snapshot: the system's 64-bit layout and a view reading it.
+// One process entry of a process snapshot: a view reading the fields the watch uses.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
-#include "cpumem/nt_layout.h"
 #include "frame/host/host.h"
-
-namespace nt {
-
-// The process entry as the system lays it out (64-bit). Entries are variable-length: the
-// thread records follow, and NextEntryOffset leads to the next entry.
-struct ProcessInfoLayout {
-  uint32_t NextEntryOffset;
-  uint32_t NumberOfThreads;
-  int64_t WorkingSetPrivateSize;  // bytes
-  uint32_t HardFaultCount;
-  uint32_t NumberOfThreadsHighWatermark;
-  uint64_t CycleTime;
-  int64_t CreateTime;  // 100 ns since 1601
-  int64_t UserTime;    // 100 ns
-  int64_t KernelTime;  // 100 ns
-  uint16_t ImageNameLength;  // bytes, not characters
-  uint16_t ImageNameMaximumLength;
-  uint32_t ImageNamePadding;
-  uint64_t ImageNameBuffer;  // points into the same snapshot buffer
-  int32_t BasePriority;
-  uint32_t BasePriorityPadding;
-  uint64_t UniqueProcessId;
-  uint64_t InheritedFromUniqueProcessId;
-  uint32_t HandleCount;
-  uint32_t SessionId;
-  uint64_t UniqueProcessKey;
-  uint64_t PeakVirtualSize;
-  uint64_t VirtualSize;
-  uint32_t PageFaultCount;
-  uint32_t PageFaultCountPadding;
-  uint64_t PeakWorkingSetSize;
-  uint64_t WorkingSetSize;
-  uint64_t QuotaPeakPagedPoolUsage;
-  uint64_t QuotaPagedPoolUsage;
-  uint64_t QuotaPeakNonPagedPoolUsage;
-  uint64_t QuotaNonPagedPoolUsage;
-  uint64_t PagefileUsage;
-  uint64_t PeakPagefileUsage;
-  uint64_t PrivatePageCount;  // bytes
-  int64_t ReadOperationCount;
-  int64_t WriteOperationCount;
-  int64_t OtherOperationCount;
-  int64_t ReadTransferCount;
-  int64_t WriteTransferCount;
-  int64_t OtherTransferCount;
-};
-static_assert(offsetof(ProcessInfoLayout, NextEntryOffset) == 0x00);
-static_assert(offsetof(ProcessInfoLayout, WorkingSetPrivateSize) == 0x08);
-static_assert(offsetof(ProcessInfoLayout, CreateTime) == 0x20);
-static_assert(offsetof(ProcessInfoLayout, UserTime) == 0x28);
-static_assert(offsetof(ProcessInfoLayout, KernelTime) == 0x30);
-static_assert(offsetof(ProcessInfoLayout, ImageNameLength) == 0x38);
-static_assert(offsetof(ProcessInfoLayout, ImageNameBuffer) == 0x40);
-static_assert(offsetof(ProcessInfoLayout, UniqueProcessId) == 0x50);
-static_assert(offsetof(ProcessInfoLayout, SessionId) == 0x64);
-static_assert(offsetof(ProcessInfoLayout, PrivatePageCount) == 0xC8);
-static_assert(sizeof(ProcessInfoLayout) == 0x100);
-
-}  // namespace nt
+#include "nt/nt_layout.h"
 
 // Reads the fields the watch uses from one entry of a snapshot buffer. Cheap to copy; valid as
 // long as the snapshot it came from.
@@ -73,7 +15,10 @@ class ProcessEntryView {
   static constexpr size_t kMinimumSize = offsetof(nt::ProcessInfoLayout, PrivatePageCount) + sizeof(uint64_t);
 
   explicit ProcessEntryView(const std::byte* entry) : entry_(entry) {}
-
+  // An entry of the buffer [bufferBegin, bufferBegin + bufferSize): its name is only read when
+  // it lies inside that buffer.
+  ProcessEntryView(const std::byte* entry, const std::byte* bufferBegin, size_t bufferSize)
+      : entry_(entry), bufferBegin_(bufferBegin), bufferSize_(bufferSize) {}
   uint32_t nextEntryOffset() const { return get<uint32_t>(offsetof(nt::ProcessInfoLayout, NextEntryOffset)); }
   int64_t workingSetPrivateSize() const { return get<int64_t>(offsetof(nt::ProcessInfoLayout, WorkingSetPrivateSize)); }
   int64_t createTime() const { return get<int64_t>(offsetof(nt::ProcessInfoLayout, CreateTime)); }
@@ -92,6 +37,20 @@ class ProcessEntryView {
     return get<uint16_t>(offsetof(nt::ProcessInfoLayout, ImageNameLength)) / sizeof(WCHAR);
   }
 
+  // The image name, or an empty name when the entry's name does not lie inside the buffer the
+  // entry came from (or the view knows no buffer).
+  std::wstring_view imageName() const {
+    // Compared as addresses: the name pointer comes from the system and may point anywhere.
+    const auto name = reinterpret_cast<uintptr_t>(imageNameBuffer());
+    const auto begin = reinterpret_cast<uintptr_t>(bufferBegin_);
+    const size_t bytes = imageNameChars() * sizeof(WCHAR);
+    if (bytes == 0 || bufferBegin_ == nullptr || name < begin || name - begin > bufferSize_ ||
+        bufferSize_ - (name - begin) < bytes || name % alignof(WCHAR) != 0) {
+      return {};
+    }
+    return std::wstring_view(imageNameBuffer(), imageNameChars());
+  }
+
   const std::byte* data() const { return entry_; }
 
  private:
@@ -100,4 +59,6 @@ class ProcessEntryView {
     return nt::readAt<T>(entry_, offset);
   }
   const std::byte* entry_;
+  const std::byte* bufferBegin_ = nullptr;
+  size_t bufferSize_ = 0;
 };

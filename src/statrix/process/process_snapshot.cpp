@@ -5,7 +5,7 @@
 #include <limits>
 #include <new>
 
-#include "cpumem/nt_query.h"
+#include "nt/nt_query.h"
 
 namespace {
 

@@ -20,7 +20,7 @@ class ProcessSnapshot {
     using reference = ProcessEntryView;
 
     Iterator() = default;
-    ProcessEntryView operator*() const { return ProcessEntryView(base_ + offset_); }
+    ProcessEntryView operator*() const { return ProcessEntryView(base_ + offset_, base_, size_); }
     Iterator& operator++();
     Iterator operator++(int) {
       Iterator old = *this;

@@ -1,8 +1,11 @@
 // The walk over a process snapshot: record upkeep, per-process shares and session sums.
 #include "process/process_table.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <iterator>
 
+#include "process/counter_growth.h"
 #include "process/process_report.h"
 
 namespace {
@@ -24,7 +27,7 @@ void ProcessTable::updateProcesses(const ProcessSnapshot& snapshot, const WalkIn
     if (processId == 0) continue;  // the idle process is no process of its own
     const auto pid = static_cast<uint32_t>(processId);
     const int64_t createTime = entry.createTime();
-    const int64_t now = entry.userTime() + entry.kernelTime();
+    const uint64_t now = counterSum(entry.userTime(), entry.kernelTime());
 
     const size_t before = records_.size();
     const auto it = records_.try_emplace(hint, pid);
@@ -45,7 +48,7 @@ void ProcessTable::updateProcesses(const ProcessSnapshot& snapshot, const WalkIn
     if (in.systemDelta == 0) {
       record.cpuPercent = 0.0f;
     } else {
-      delta = now > record.cpuTime ? now - record.cpuTime : 0;
+      delta = counterGrowth(now, record.cpuTime);
       if (delta > in.systemDelta) delta = in.systemDelta;
       record.cpuPercent = sharePercent(static_cast<double>(delta), static_cast<double>(in.systemDelta));
     }
@@ -63,7 +66,9 @@ void ProcessTable::updateProcesses(const ProcessSnapshot& snapshot, const WalkIn
 
     // Session 0 holds the system's services; it is no user session.
     if (const uint32_t session = entry.sessionId(); session != 0) {
-      sessions.add(session, delta, static_cast<int64_t>(entry.privatePageCount()));
+      // A count beyond 63 bits is no real size; it is held at the largest signed one.
+      const uint64_t privateBytes = std::min<uint64_t>(entry.privatePageCount(), INT64_MAX);
+      sessions.add(session, delta, static_cast<int64_t>(privateBytes));
     }
   }
 }

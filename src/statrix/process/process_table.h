@@ -11,7 +11,7 @@ struct ProcessRecord {
   uint32_t pid = 0;
   uint32_t lastSeen = 0;     // stamp of the last pass that saw the process
   int64_t createTime = 0;    // tells a reused pid from the process it belonged to
-  int64_t cpuTime = 0;       // user + kernel time at the last pass, 100 ns
+  uint64_t cpuTime = 0;      // user + kernel time at the last pass, 100 ns, modulo 2^64
   float cpuPercent = 0.0f;   // share of all processors' time since the previous pass
   float memPercent = 0.0f;   // private working set as a share of physical memory
   bool isNew = false;        // created by the current pass

@@ -1,11 +1,8 @@
-// Module-wide service state shared between the service and the CPU and memory watch.
+// Module-wide service state: the one service object, and the stop flag the watch reads.
 #pragma once
-#include <atomic>
+#include "cpumem/stop_flag.h"
 
 class statrix_service;
 
 // The one service object; set by the plug-in's initPlugin hook.
 extern statrix_service* theService;
-// Set first thing in the service's destruction and never cleared; the watch's timer callback
-// reads it on another thread, hence atomic.
-extern std::atomic<bool> serviceStopping;

@@ -5,8 +5,6 @@
 #include "metrics/metric_publication.h"
 #include "service/service_globals.h"
 
-std::atomic<bool> serviceStopping{false};
-
 statrix_service::statrix_service(HMODULE module, const CORE::PropertyBag& pluginParams)
     : moduleHandle(module), lock(nullptr), params(pluginParams) {
   seedCounters();

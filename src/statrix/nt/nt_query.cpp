@@ -1,5 +1,5 @@
 // Looks up the system-information queries in "ntdll.dll" and keeps their addresses.
-#include "cpumem/nt_query.h"
+#include "nt/nt_query.h"
 
 #include <atomic>
 

@@ -1,9 +1,9 @@
-// UTF-8 <-> wide text conversion, written once for both wchar_t widths.
+// UTF-8 <-> wide text conversion, written once for both wchar_t widths and both error policies.
 #include "utf8.h"
 
 #include <type_traits>
 
-namespace CORE::utf8 {
+namespace utf8 {
 namespace {
 
 constexpr bool isSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
@@ -28,8 +28,11 @@ void appendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+constexpr char32_t kIllFormed = 0xFFFFFFFF;
+
 // Decodes the sequence starting at text[i]; on return i is past what was consumed. A bad
-// sequence consumes its lead byte and the continuation bytes that were still acceptable.
+// sequence (kIllFormed) consumes its lead byte and the continuation bytes that were still
+// acceptable: its maximal subpart.
 char32_t decodeOne(std::string_view text, size_t& i) {
   const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char lead = byte(i++);
@@ -52,12 +55,12 @@ char32_t decodeOne(std::string_view text, size_t& i) {
     if (lead == 0xF0) lo = 0x90;
     if (lead == 0xF4) hi = 0x8F;
   } else {
-    return kReplacement;
+    return kIllFormed;
   }
   for (int n = 0; n < extra; ++n) {
-    if (i >= text.size()) return kReplacement;
+    if (i >= text.size()) return kIllFormed;
     const unsigned char b = byte(i);
-    if (b < lo || b > hi) return kReplacement;
+    if (b < lo || b > hi) return kIllFormed;
     lo = 0x80;
     hi = 0xBF;
     cp = (cp << 6) | (b & 0x3F);
@@ -84,28 +87,61 @@ void appendCodePoint(std::wstring& out, char32_t cp) {
 std::wstring decode(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) appendCodePoint(out, decodeOne(text, i));
+  for (size_t i = 0; i < text.size();) {
+    const char32_t cp = decodeOne(text, i);
+    appendCodePoint(out, cp == kIllFormed ? kReplacement : cp);
+  }
   return out;
 }
+
+std::optional<std::wstring> decodeStrict(std::string_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const char32_t cp = decodeOne(text, i);
+    if (cp == kIllFormed) return std::nullopt;
+    appendCodePoint(out, cp);
+  }
+  return out;
+}
+
+namespace {
+
+// Reads the code point at text[i] (a surrogate pair where wchar_t has 2 bytes) and moves i
+// past it; a value that is no code point comes back as it is.
+char32_t nextCodePoint(std::wstring_view text, size_t& i) {
+  // Through an unsigned type: wchar_t is signed on Linux.
+  char32_t cp = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(text[i++]));
+  if constexpr (sizeof(wchar_t) == 2) {
+    if (cp >= 0xD800 && cp <= 0xDBFF && i < text.size()) {
+      const char32_t low = static_cast<char16_t>(text[i]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+  }
+  return cp;
+}
+
+}  // namespace
 
 std::string encode(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    // Through an unsigned type: wchar_t is signed on Linux.
-    char32_t cp = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(text[i]));
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
-        const char32_t low = static_cast<char16_t>(text[i + 1]);
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          ++i;
-        }
-      }
-    }
+  for (size_t i = 0; i < text.size();) appendUtf8(out, nextCodePoint(text, i));
+  return out;
+}
+
+std::optional<std::string> encodeStrict(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const char32_t cp = nextCodePoint(text, i);
+    if (!isCodePoint(cp)) return std::nullopt;
     appendUtf8(out, cp);
   }
   return out;
 }
 
-}  // namespace CORE::utf8
+}  // namespace utf8

@@ -1,6 +1,6 @@
 // The module's plug-in hooks: the "perfmon" service comes up on the initialisation thread and
 // goes down in PluginExit.
-#include "frame/perfmon_plugin.h"
+#include "service/perfmon_plugin.h"
 
 #include "service/service_slot.h"
 

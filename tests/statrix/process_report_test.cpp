@@ -1,0 +1,175 @@
+// Process reports: name lists, percentage texts, the owner lookup against the real system, alarm lines and bags.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "process/format_percent.h"
+#include "process/process_owner.h"
+#include "process/process_report.h"
+#include "process/round_percent.h"
+#include "statrix/host_recorder.h"
+#include "statrix/process_snapshot_builder.h"
+
+namespace {
+
+// No system hands out this process id (above Linux's largest, not a multiple of 4 as Windows
+// ids are), so its owner can never be read.
+constexpr uint32_t kNoSuchPid = 0x7FFFFFF1;
+
+TEST(ProcessNameList, FirstMatchingItemDecidesAndItemsAreTrimmed) {
+  struct Case {
+    const wchar_t* list;
+    const wchar_t* name;
+    bool admitted;
+  };
+  const Case cases[] = {
+      {L"", L"anything", true},              // listings pass an empty list
+      {L"*", L"anything", true},
+      {L"editor", L"editor", true},
+      {L"editor", L"EDITOR", true},          // case is ignored
+      {L"editor", L"editors", false},
+      {L"!editor,*", L"editor", false},
+      {L"!editor,*", L"shell", true},
+      {L"!editor", L"shell", false},         // exclusions alone admit nothing
+      {L"  editor \t, shell", L"editor", true},
+      {L"sh*, !shell", L"shell", true},      // the first match wins
+      {L" ,\r\n, ed?tor", L"editor", true},  // blank items match no name
+      {L" , ", L"editor", false},
+      {L"!", L"", false},                    // "!" excludes the empty name
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(admitsProcess(c.list, c.name), c.admitted) << "list \"" << CORE::corestring(c.list).utf8()
+                                                          << "\", name \"" << CORE::corestring(c.name).utf8() << "\"";
+  }
+}
+
+TEST(PercentTexts, OneDecimalOrNotAvailableAndTheRoundingFromPointThirtyFive) {
+  EXPECT_EQ(formatPercent(0.0f).str(), L"N/A");
+  EXPECT_EQ(formatPercent(12.5f).str(), L"12.5");
+  EXPECT_EQ(formatPercent(5.0f).str(), L"5.0");
+  EXPECT_EQ(formatPercent(0.04f).str(), L"0.0");
+  EXPECT_EQ(formatPercent(1e30f).length(), 31u);  // cut at the buffer's end
+  EXPECT_EQ(roundPercent(0.25f), 0u);
+  EXPECT_EQ(roundPercent(0.375f), 1u);
+  EXPECT_EQ(roundPercent(1.34f), 1u);
+  EXPECT_EQ(roundPercent(99.5f), 100u);
+}
+
+TEST(ProcessOwner, TheSystemNamesTheOwnerOfThisProcessAndSystemStandsInForAnUnreadableOne) {
+  statrix_test::HostRecorder recorder;
+  const CORE::corestring mine = processOwner(GetCurrentProcessId());
+  EXPECT_NE(mine.str(), L"SYSTEM");
+  const size_t slash = mine.str().find(L'\\');
+  ASSERT_NE(slash, std::wstring::npos) << mine.utf8();
+  EXPECT_GT(mine.length(), slash + 1) << "an account name follows the domain";
+  EXPECT_EQ(recorder.count(L"OpenProcess() failed"), 0u);
+
+  EXPECT_EQ(processOwner(kNoSuchPid).str(), L"SYSTEM");
+  EXPECT_EQ(recorder.count(L"OpenProcess() failed: "), 1u);
+  EXPECT_TRUE(recorder.lines(2).empty()) << "failures are traced only";
+}
+
+TEST(ProcessOwner, ATokenAnswerIsOnlyUsedWhenTheWholeSidLiesInsideIt) {
+  // TOKEN_USER, then a SID with two sub-authorities (S-1-22-1-1000): 8 + 2 * 4 bytes.
+  // The answer sits inside a larger block, so that pointers before and after it stay valid.
+  alignas(8) std::byte block[160] = {};
+  std::byte* answer = block + 64;
+  constexpr size_t kAnswerSize = sizeof(TOKEN_USER) + 16;
+  std::byte* sid = answer + sizeof(TOKEN_USER);
+  sid[0] = std::byte{1};
+  sid[1] = std::byte{2};
+  const auto point = [&](const void* at) {
+    TOKEN_USER user{};
+    user.User.Sid = const_cast<void*>(at);
+    std::memcpy(answer, &user, sizeof user);
+  };
+  point(sid);
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize), sid);
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize - 1), nullptr);  // the last sub-authority cut off
+  sid[1] = std::byte{15};                                       // claims more than was returned
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize), nullptr);
+  sid[1] = std::byte{2};
+  point(answer - 32);  // before the answer
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize), nullptr);
+  point(answer + kAnswerSize + 8);  // after it
+  EXPECT_EQ(tokenUserSid(answer, kAnswerSize), nullptr);
+  EXPECT_EQ(tokenUserSid(answer, sizeof(TOKEN_USER) - 1), nullptr);
+}
+
+class ReportTest : public ::testing::Test {
+ protected:
+  FakeProcess process(uint64_t pid, const wchar_t* name) {
+    FakeProcess p;
+    p.pid = pid;
+    p.name = name;
+    return p;
+  }
+  statrix_test::HostRecorder recorder_;
+};
+
+TEST_F(ReportTest, AnAlarmLogsTheWholePercentAndBroadcastsTheProcessWithItsOwner) {
+  const uint32_t self = GetCurrentProcessId();
+  const ProcessSnapshot snapshot = buildSnapshot({process(self, L"tester.exe")});
+  reportProcess(ProcessKind::Cpu, L"!other,test*", *snapshot.begin(), 50.375f, true);
+
+  const CORE::corestring owner = processOwner(self);
+  const int32_t session = static_cast<int32_t>(CORE::coreportable::getSessionId(self));
+  const std::wstring expected = L"PROCESS_ALARM_CPU: pid=" + std::to_wstring(self) +
+                                L", sessionId=" + std::to_wstring(session) + L", name=tester, user=" + owner.str() +
+                                L", percent=51";
+  EXPECT_EQ(recorder_.lines(), std::vector<std::wstring>{expected});
+  const auto broadcasts = recorder_.broadcasts();
+  ASSERT_EQ(broadcasts.size(), 1u);
+  EXPECT_EQ(broadcasts[0].name2, L"PROCESS-ALARM");
+  const CORE::PropertyBag& bag = broadcasts[0].bag;
+  ASSERT_EQ(bag.size(), 5u);
+  EXPECT_EQ(bag.get(L"PROCESSID").str(), std::to_wstring(self));
+  EXPECT_EQ(bag.get(L"PROCESSNAME").str(), L"tester");
+  EXPECT_EQ(bag.get(L"SESSIONID").str(), std::to_wstring(session));
+  EXPECT_EQ(bag.get(L"USER").str(), owner.str());
+  EXPECT_EQ(bag.get(L"CPU_PERCENTAGE").str(), L"51");
+}
+
+TEST_F(ReportTest, AnExcludedProcessProducesNothingAndAnUnreadableOwnerIsSystem) {
+  const ProcessSnapshot snapshot = buildSnapshot({process(kNoSuchPid, L"editor.bin")});
+  reportProcess(ProcessKind::Memory, L"!edit*,*", *snapshot.begin(), 90.0f, true);
+  EXPECT_TRUE(recorder_.lines(0).empty());
+  EXPECT_TRUE(recorder_.broadcasts().empty());
+
+  reportProcess(ProcessKind::Memory, L"*", *snapshot.begin(), 90.0f, true);
+  const auto lines = recorder_.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].starts_with(L"PROCESS_ALARM_MEMORY: pid=2147483633, sessionId=")) << CORE::corestring(lines[0]).utf8();
+  EXPECT_TRUE(lines[0].ends_with(L", name=editor, user=SYSTEM, percent=90"));
+  ASSERT_EQ(recorder_.broadcasts().size(), 1u);
+  EXPECT_EQ(recorder_.broadcasts()[0].bag.get(L"USER").str(), L"SYSTEM");
+  EXPECT_EQ(recorder_.broadcasts()[0].bag.get(L"MEMORY_PERCENTAGE").str(), L"90");
+
+  // A listing line: one decimal, "High" for a share and "Missing" (with "N/A") for none.
+  recorder_.clear();
+  reportProcess(ProcessKind::Memory, L"", *snapshot.begin(), 12.5f, false);
+  reportProcess(ProcessKind::Cpu, L"", *snapshot.begin(), 0.0f, false);
+  const auto listing = recorder_.lines();
+  ASSERT_EQ(listing.size(), 2u);
+  EXPECT_TRUE(listing[0].starts_with(L"High memory use: pid=2147483633, sessionId="));
+  EXPECT_TRUE(listing[0].ends_with(L", name=editor, user=SYSTEM, percent=12.5"));
+  EXPECT_TRUE(listing[1].starts_with(L"Missing CPU use: pid=2147483633"));
+  EXPECT_TRUE(listing[1].ends_with(L"percent=N/A"));
+  EXPECT_TRUE(recorder_.broadcasts().empty());
+}
+
+TEST_F(ReportTest, ANamePointingOutsideTheSnapshotIsNotRead) {
+  SnapshotBytes bytes = buildSnapshotBytes({process(kNoSuchPid, L"editor.bin")});
+  nt::ProcessInfoLayout layout;
+  std::memcpy(&layout, bytes.data.get(), sizeof layout);
+  layout.ImageNameBuffer = 0x10;  // far outside the buffer
+  std::memcpy(bytes.data.get(), &layout, sizeof layout);
+  const ProcessSnapshot snapshot = bytes.take();
+  EXPECT_TRUE((*snapshot.begin()).imageName().empty());
+  reportProcess(ProcessKind::Cpu, L"*", *snapshot.begin(), 60.0f, true);
+  ASSERT_EQ(recorder_.broadcasts().size(), 1u);
+  EXPECT_EQ(recorder_.broadcasts()[0].bag.get(L"PROCESSNAME").str(), L"");
+}
+
+}  // namespace

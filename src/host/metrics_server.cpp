@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "listen_socket.h"
 #include "prometheus_text.h"
 
 namespace vhost {
@@ -74,6 +75,7 @@ bool MetricsServer::start(const ListenAddress& address, std::string& error) {
   httplib::Server& s = *server_;
   const MetricsServerLimits limits = limits_;
   s.new_task_queue = [limits] { return new BoundedQueue(limits.workers, limits.queued); };
+  s.set_socket_options([](socket_t sock) { configureListenSocket(static_cast<std::intptr_t>(sock)); });
   s.set_payload_max_length(limits.maxBodyBytes);
   s.set_read_timeout(limits.timeoutSeconds);
   s.set_write_timeout(limits.timeoutSeconds);

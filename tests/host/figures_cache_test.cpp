@@ -196,7 +196,7 @@ TEST(FiguresCache, NoWorkerGivesFamiliesWithoutRequestFigures) {
   std::string text = cache.scrape();
   EXPECT_NE(text.find("# TYPE statrix_system_cpu_percent gauge\n# HELP statrix_memory_load_percent"),
             std::string::npos);
-  EXPECT_EQ(text.find("statrix_memory_total_bytes "), std::string::npos);
+  EXPECT_EQ(text.find("\nstatrix_memory_total_bytes "), std::string::npos);
   EXPECT_NE(text.find("statrix_watch_enabled 0\n"), std::string::npos);
 }
 

@@ -100,7 +100,7 @@ TEST(ReadmeExamples, EveryExamplePrintsWhatTheReadmeShows) {
     for (const Command& command : example.commands) {
       std::string script = "cd " + shellQuote(dir.path()) + " && export PATH=" + shellQuote(STATRIX_BIN_DIR) +
                            ":\"$PATH\" VARNEL_PROCFS=" + shellQuote(tree.root()) +
-                           " VARNEL_REGISTRY=" + shellQuote(dir.path() + "/registry") + " && " +
+                           " VARNEL_REGISTRY=" + shellQuote(dir.path() + "/registry") + " || exit 1\n" +
                            replaceAll(command.line, "127.0.0.1:9464", address);
       std::string run = "bash -c " + shellQuote(script) + " 2>&1";
       FILE* pipe = popen(run.c_str(), "r");

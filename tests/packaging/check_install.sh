@@ -25,7 +25,7 @@ out=$(printf '%s\n' "$script" | env -u LD_LIBRARY_PATH "$work/moved/bin/varnel-h
       --script -) || fail "installed runner failed: $out"
 grep -q '"event":"worker","name":"perfmon","installed":true' <<<"$out" || fail "plug-in did not start: $out"
 grep -q '"event":"exited"' <<<"$out" || fail "plug-in did not exit: $out"
-if ldd "$work/moved/bin/varnel-host" | grep -q "$build"; then fail "installed runner still uses the build tree"; fi
+if ldd "$work/moved/bin/varnel-host" | grep -q "$build/bin"; then fail "installed runner still uses the build tree"; fi
 
 # The package.
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
@@ -35,7 +35,7 @@ for f in ./usr/bin/varnel-host ./usr/lib/libvarnel.so ./usr/lib/statrix/statrix.
          ./usr/lib/systemd/system/statrix.service ./usr/share/doc/statrix/README.md; do
   grep -q " $f\$" "$work/contents.txt" || fail "package lacks $f: $(cat "$work/contents.txt")"
 done
-if grep -q "$build\|/usr/local" "$work/contents.txt"; then fail "package holds build or /usr/local paths"; fi
+if grep -q "$build/bin\|/usr/local" "$work/contents.txt"; then fail "package holds build or /usr/local paths"; fi
 unit=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/statrix.service)
 grep -qx 'ExecStart=/usr/bin/varnel-host --metrics-listen 127.0.0.1:9464 --helpdesk --level 2' <<<"$unit" \
   || fail "packaged unit: $unit"

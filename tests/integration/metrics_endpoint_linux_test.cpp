@@ -187,10 +187,9 @@ TEST(MetricsEndpoint, ScrapeOfAFixtureMachinePassesPromtool) {
       kStartTimeout))
       << text << r.process->output();
   EXPECT_EQ(sampleValue(text, "statrix_memory_load_percent"), 50) << text;
-  // The session gauges follow the help-desk message once it carries session figures.
-  if (r.process->output().find("sessionMemMetric") != std::string::npos) {
-    EXPECT_NE(text.find("statrix_session_memory_percent{session=\"2\"}"), std::string::npos) << text;
-  }
+  // The session gauges follow the help-desk message.
+  EXPECT_NE(text.find("statrix_session_memory_percent{session=\"2\"}"), std::string::npos) << text;
+  EXPECT_NE(text.find("statrix_session_cpu_percent{session=\"2\"}"), std::string::npos) << text;
 
   std::string why;
   EXPECT_TRUE(statrix_test::promtoolAccepts(text, why)) << why << text;

@@ -55,8 +55,10 @@ TEST(PrometheusScrape, QueryApiReturnsTheFixtureFigures) {
   std::string total;
   bool found = statrix_test::waitUntil(
       [&] {
+        // The runner answers before its plug-in runs: wait for a scrape with the plug-in's figures.
         total = queryValue(promPort, "statrix_memory_total_bytes{job=\"statrix\"}");
-        return !total.empty() || !prometheus.running() || !runner.running();
+        return (!total.empty() && queryValue(promPort, "statrix_counter{name=\"AllSessions\"}") == "0") ||
+               !prometheus.running() || !runner.running();
       },
       std::chrono::seconds(120));
   EXPECT_TRUE(found);

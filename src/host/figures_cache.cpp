@@ -82,7 +82,9 @@ std::shared_ptr<const RoundFigures> FiguresCache::round() {
   if (roundInFlight_) {
     // Join the round in flight rather than start another: at most one round at a time.
     const uint64_t waitingFor = roundsDone_ + 1;
+    ++joined_;
     roundDone_.wait(lock, [&] { return roundsDone_ >= waitingFor; });
+    --joined_;
     return lastRound_;
   }
   roundInFlight_ = true;
@@ -99,6 +101,11 @@ std::shared_ptr<const RoundFigures> FiguresCache::round() {
   ++roundsDone_;
   roundDone_.notify_all();
   return result;
+}
+
+size_t FiguresCache::scrapesJoined() {
+  std::lock_guard lock(roundMutex_);
+  return joined_;
 }
 
 std::string FiguresCache::scrape() {

@@ -45,6 +45,8 @@ class FiguresCache {
   std::shared_ptr<const RoundFigures> round();
 
   ObservedFigures observed() const;
+  // Scrapes now waiting for the round in flight (they will share its result).
+  size_t scrapesJoined();
 
  private:
   RoundFigures runRound();
@@ -53,10 +55,11 @@ class FiguresCache {
   const MemoryReader memory_;
 
   // Lock order: roundMutex_ is never held while a round runs, nor together with stateMutex_.
-  std::mutex roundMutex_;             // guards the four members below
+  std::mutex roundMutex_;             // guards the five members below
   std::condition_variable roundDone_;
   bool roundInFlight_ = false;
   uint64_t roundsDone_ = 0;
+  size_t joined_ = 0;
   std::shared_ptr<const RoundFigures> lastRound_;
 
   mutable std::mutex stateMutex_;  // guards observed_ and definitions_

@@ -76,9 +76,7 @@ TEST(FiguresCache, ConcurrentScrapesShareOneRound) {
   // Three more scrapes arrive while the first round is held in the worker.
   std::vector<std::thread> more;
   for (int i = 1; i < 4; ++i) more.emplace_back([&, i] { texts[i] = cache.scrape(); });
-  // They cannot be observed waiting directly; give them time to queue. A late one may start
-  // a second round after the first ended, never more than that.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  while (cache.scrapesJoined() < 3) std::this_thread::yield();
   {
     std::lock_guard lock(worker.mutex);
     worker.hold = false;
@@ -86,8 +84,9 @@ TEST(FiguresCache, ConcurrentScrapesShareOneRound) {
   }
   first.join();
   for (std::thread& t : more) t.join();
-  EXPECT_LE(worker.cpuMemRequests.load(), 2);
-  EXPECT_EQ(worker.cpuMemRequests.load(), worker.collectRequests.load());
+  EXPECT_EQ(worker.cpuMemRequests.load(), 1);
+  EXPECT_EQ(worker.collectRequests.load(), 1);
+  EXPECT_EQ(cache.scrapesJoined(), 0u);
   for (const std::string& text : texts) EXPECT_NE(text.find("statrix_system_cpu_percent 12\n"), std::string::npos);
 }
 

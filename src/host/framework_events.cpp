@@ -50,6 +50,7 @@ bool FrameworkEvents::setHelpdesk(bool installed) {
 
 void FrameworkEvents::onHelpdeskMessage(const CORE::corestring& worker, const CORE::corestring& op,
                                         const CORE::PropertyBag& bag) {
+  if (FiguresCache* figures = figures_.load(std::memory_order_acquire)) figures->observeHelpdesk(op.utf8(), bag);
   sink_.emit(events::message(worker, op, bag));
 }
 
@@ -62,14 +63,25 @@ void FrameworkEvents::onExternalLog(const std::wstring& component, int logLevel,
 void FrameworkEvents::onLoaded(const std::wstring& moduleName) { sink_.emit(events::loaded(moduleName)); }
 void FrameworkEvents::onBroadcast(const CORE::corestring& name1, const CORE::corestring& name2,
                                   const CORE::PropertyBag& bag) {
+  if (FiguresCache* figures = figures_.load(std::memory_order_acquire))
+    figures->observeBroadcast(name1.utf8(), name2.utf8(), bag);
   sink_.emit(events::broadcast(name1, name2, bag));
 }
 void FrameworkEvents::onRegistryWrite(const CORE::corestring& path, uint32_t type, const CORE::corestring& value,
                                       bool ok) {
   sink_.emit(events::regwrite(path, type, value, ok));
 }
-void FrameworkEvents::onTimerStart(uint32_t periodMs) { sink_.emit(events::timerStart(periodMs)); }
-void FrameworkEvents::onTimerStop() { sink_.emit(events::timerStop()); }
+void FrameworkEvents::onTimerStart(uint32_t periodMs) {
+  if (FiguresCache* figures = figures_.load(std::memory_order_acquire)) figures->observeTimerStart();
+  sink_.emit(events::timerStart(periodMs));
+}
+void FrameworkEvents::onTimerStop() {
+  if (FiguresCache* figures = figures_.load(std::memory_order_acquire)) figures->observeTimerStop();
+  sink_.emit(events::timerStop());
+}
+void FrameworkEvents::onTimerPass(uint64_t elapsedNs, bool result) {
+  if (FiguresCache* figures = figures_.load(std::memory_order_acquire)) figures->observeTimerPass(elapsedNs, result);
+}
 void FrameworkEvents::onWorker(const CORE::corestring& name, bool added) {
   sink_.emit(events::workerChanged(name, added));
 }

@@ -2,7 +2,10 @@
 //
 // Covers the host observer, the external logger pointer and the stand-in help-desk worker.
 #pragma once
+#include <atomic>
+
 #include "event_sink.h"
+#include "figures_cache.h"
 #include "varnel/host_control.h"
 #include "well_known_names.h"
 
@@ -23,6 +26,10 @@ class FrameworkEvents : public CORE::HostObserver {
   // Installs or removes the stand-in help-desk worker, which reports every message it gets.
   bool setHelpdesk(bool installed);
   // A message the help-desk worker received.
+  // While set, the figures behind the metrics endpoint see the broadcasts, help-desk messages
+  // and timer passes too. Set before the plug-in starts, cleared after it ended.
+  void setFigures(FiguresCache* figures) { figures_.store(figures, std::memory_order_release); }
+
   void onHelpdeskMessage(const CORE::corestring& worker, const CORE::corestring& op, const CORE::PropertyBag& bag);
 
   void onSysMessage(int level, const std::wstring& source, const std::wstring& text) override;
@@ -33,9 +40,11 @@ class FrameworkEvents : public CORE::HostObserver {
   void onTimerStart(uint32_t periodMs) override;
   void onTimerStop() override;
   void onWorker(const CORE::corestring& name, bool added) override;
+  void onTimerPass(uint64_t elapsedNs, bool result) override;
 
  private:
   EventSink& sink_;
+  std::atomic<FiguresCache*> figures_{nullptr};
 };
 
 }  // namespace vhost

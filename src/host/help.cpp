@@ -25,6 +25,9 @@ Options:
   --manual-timers      host timers fire only on {"cmd":"tick"}
   --trace-threads      switch on the host's thread begin/end trace lines
   --level N            lowest system-message level shown (0 Trace .. 4 Error)
+  --metrics-listen ADDR:PORT
+                       serve Prometheus metrics at http://ADDR:PORT/metrics (GET/HEAD
+                       only), e.g. 127.0.0.1:9464; default: no endpoint
   --help               this text
 
 Script commands (one JSON object per line; a bad line gives an "error" event and the script

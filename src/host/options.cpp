@@ -69,6 +69,14 @@ constexpr OptionDef kOptions[] = {
        o.level = n;
        return true;
      }},
+    {"--metrics-listen", nullptr,
+     [](Options& o, std::string_view v, std::string& e) {
+       ListenAddress address;
+       std::string why;
+       if (!parseListenAddress(v, address, why)) return badValue(e, "--metrics-listen", "ADDR:PORT", v);
+       o.metricsListen = address;
+       return true;
+     }},
     {"--helpdesk", [](Options& o) { o.helpdesk = true; }, nullptr},
     {"--json", [](Options& o) { o.json = true; }, nullptr},
     {"--manual-timers", [](Options& o) { o.manualTimers = true; }, nullptr},

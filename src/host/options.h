@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "listen_address.h"
 #include "varnel/host_control.h"
 #include "varnel/propertybag.h"
 #include "well_known_names.h"
@@ -32,6 +33,7 @@ struct Options {
   bool manualTimers = false;
   bool traceThreads = false;
   std::optional<int> level;
+  std::optional<ListenAddress> metricsListen;  // no endpoint without it
   bool help = false;
 };
 

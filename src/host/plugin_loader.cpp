@@ -65,15 +65,19 @@ std::wstring besideProgram(std::wstring_view programPath, std::wstring_view file
   return dir + std::wstring(fileName);
 }
 
-std::wstring defaultPluginPath() {
+std::vector<std::wstring> defaultPluginPaths() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) break;
-    if (n < buffer.size()) return besideProgram(std::wstring_view(buffer.data(), n), STATRIX_PLUGIN_FILE);
+    if (n < buffer.size()) {
+      std::wstring_view program(buffer.data(), n);
+      return {besideProgram(program, STATRIX_PLUGIN_FILE),
+              besideProgram(program, std::wstring(L"../lib/statrix/") + STATRIX_PLUGIN_FILE)};
+    }
     buffer.resize(buffer.size() * 2);  // truncated: try a larger buffer
   }
-  return STATRIX_PLUGIN_FILE;  // no program path: let the loader search for it
+  return {STATRIX_PLUGIN_FILE};  // no program path: let the loader search for it
 }
 
 }  // namespace vhost

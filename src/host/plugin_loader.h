@@ -2,6 +2,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plugin_api.h"
 #include "winapi.h"
@@ -31,7 +32,8 @@ class PluginModule {
 
 // `fileName` in the directory of `programPath` (either separator).
 std::wstring besideProgram(std::wstring_view programPath, std::wstring_view fileName);
-// The plug-in's default location: the platform's plug-in file beside the running program.
-std::wstring defaultPluginPath();
+// The plug-in's default locations, in the order they are tried: the platform's plug-in file
+// beside the running program, then in ../lib/statrix/ from there (an installed tree).
+std::vector<std::wstring> defaultPluginPaths();
 
 }  // namespace vhost

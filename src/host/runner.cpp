@@ -5,6 +5,7 @@
 
 #include "framework_events.h"
 #include "help.h"
+#include "metrics_endpoint.h"
 #include "options.h"
 #include "plugin_loader.h"
 #include "script_runner.h"
@@ -89,11 +90,29 @@ int runHost(const std::vector<std::string>& args, std::istream& in, std::ostream
   if (!writeSettings(options, error)) return fail(err, error);
   if (options.helpdesk && !framework.setHelpdesk(true)) return fail(err, "cannot install the help-desk worker");
 
-  std::wstring path = options.plugin ? wide(*options.plugin).str() : defaultPluginPath();
-  sink.note("loading " + utf8(path));
+  std::optional<MetricsEndpoint> endpoint;
+  if (options.metricsListen) {
+    endpoint.emplace(framework);
+    if (!endpoint->start(*options.metricsListen, error)) return fail(err, error);
+    sink.note("metrics at http://" + options.metricsListen->host + ":" +
+              std::to_string(options.metricsListen->port) + "/metrics");
+  }
+
+  // Without --plugin: the first default location that loads; a failure names the first.
+  std::vector<std::wstring> paths =
+      options.plugin ? std::vector<std::wstring>{wide(*options.plugin).str()} : defaultPluginPaths();
   PluginModule module;
+  bool loaded = false;
+  std::string firstError;
+  for (const std::wstring& path : paths) {
+    sink.note("loading " + utf8(path));
+    loaded = module.load(path, error);
+    if (loaded) break;
+    if (firstError.empty()) firstError = error;
+  }
+  if (!loaded) return fail(err, firstError);
   PluginApi api;
-  if (!module.load(path, error) || !module.resolve(api, error)) return fail(err, error);
+  if (!module.resolve(api, error)) return fail(err, error);
 
   PluginCalls plugin(api);
   CORE::PropertyBag params = paramBag(options.params);
@@ -103,12 +122,16 @@ int runHost(const std::vector<std::string>& args, std::istream& in, std::ostream
   sink.note(std::string("PluginInit: ") + (initOk ? "true" : "false"));
   if (!initOk) err << "varnel-host: PluginInit returned false" << std::endl;
 
+  if (endpoint) endpoint->prime();
+
   if (script != nullptr) {
     ScriptRunner(sink, plugin, &framework).run(*script);
   } else {
     waitForStop(options.seconds);
     sink.note("stopping");
   }
+  // No scrape reaches the plug-in while it ends.
+  if (endpoint) endpoint->stop();
   if (!plugin.exited()) exitPlugin(plugin, sink);
   module.unload();
   sink.note("plug-in unloaded");

@@ -17,8 +17,7 @@ namespace {
 
 using Clock = coretimer::State::Clock;
 
-bool runCallback(coretimer* owner) {
-  if (owner == nullptr) return false;
+bool callTimer(coretimer* owner) {
   try {
     return owner->TimerCallback();
   } catch (const std::exception& e) {
@@ -27,6 +26,18 @@ bool runCallback(coretimer* owner) {
     runtime::log(Error, L"timer callback ended by an unknown exception");
   }
   return false;
+}
+
+// The observer learns how long each pass took, e.g. for a histogram of pass durations.
+bool runCallback(coretimer* owner) {
+  if (owner == nullptr) return false;
+  const auto begin = Clock::now();
+  const bool result = callTimer(owner);
+  if (HostObserver* observer = hostObserver()) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - begin);
+    observer->onTimerPass(static_cast<uint64_t>(elapsed.count()), result);
+  }
+  return result;
 }
 
 void timerThread(std::shared_ptr<coretimer::State> s) {

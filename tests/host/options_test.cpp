@@ -20,6 +20,16 @@ std::string failure(std::vector<std::string> args) {
   return error;
 }
 
+TEST(Options, MetricsListenOnlyWhenAskedAndOnlyAValidAddress) {
+  EXPECT_FALSE(parse({}).metricsListen.has_value());
+  Options o = parse({"--metrics-listen", "127.0.0.1:9464"});
+  ASSERT_TRUE(o.metricsListen.has_value());
+  EXPECT_EQ(o.metricsListen->host, "127.0.0.1");
+  EXPECT_EQ(o.metricsListen->port, 9464);
+  EXPECT_EQ(parse({"--metrics-listen=[::1]:80"}).metricsListen->host, "::1");
+  EXPECT_EQ(failure({"--metrics-listen", "9464"}), "option --metrics-listen needs ADDR:PORT, got \"9464\"");
+}
+
 TEST(Options, EveryOptionInBothSpellings) {
   Options o = parse({"--plugin", "/x/statrix.so", "--registry=/r", "--procfs", "/p", "--utmp=/u", "--param", "A=1", "--param=B=x=y",
                      "--set", "OverallCpuPercentage=90", "--helpdesk", "--seconds", "5", "--manual-timers",

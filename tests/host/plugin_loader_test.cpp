@@ -16,10 +16,13 @@ TEST(PluginLoader, DefaultPluginSitsBesideTheProgram) {
   EXPECT_EQ(besideProgram(L"varnel-host", L"statrix.so"), L"statrix.so");
 }
 
-TEST(PluginLoader, DefaultPathEndsInThePluginFile) {
-  std::wstring path = defaultPluginPath();
-  EXPECT_TRUE(path.ends_with(STATRIX_PLUGIN_FILE)) << utf8(path);
-  EXPECT_GT(path.size(), std::wstring_view(STATRIX_PLUGIN_FILE).size());
+TEST(PluginLoader, DefaultPathsBesideTheProgramThenInItsInstalledLibDir) {
+  std::vector<std::wstring> paths = defaultPluginPaths();
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_TRUE(paths[0].ends_with(STATRIX_PLUGIN_FILE)) << utf8(paths[0]);
+  EXPECT_GT(paths[0].size(), std::wstring_view(STATRIX_PLUGIN_FILE).size());
+  std::wstring dir = paths[0].substr(0, paths[0].size() - std::wstring_view(STATRIX_PLUGIN_FILE).size());
+  EXPECT_EQ(paths[1], dir + L"../lib/statrix/" + STATRIX_PLUGIN_FILE);
 }
 
 TEST(PluginLoader, MissingLibraryGivesOneLineReason) {

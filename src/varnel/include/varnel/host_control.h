@@ -25,6 +25,9 @@ class HostObserver {
   virtual void onRegistryWrite(const corestring& /*path*/, uint32_t /*type*/, const corestring& /*value*/, bool /*ok*/) {}
   virtual void onTimerStart(uint32_t /*periodMs*/) {}
   virtual void onTimerStop() {}
+  // One run of a timer callback, on the timer's thread after it returned: how long it took
+  // (steady clock) and its result.
+  virtual void onTimerPass(uint64_t /*elapsedNs*/, bool /*result*/) {}
   virtual void onWorker(const corestring& /*name*/, bool /*added*/) {}
 };
 

@@ -1,0 +1,203 @@
+// The figures behind the metrics endpoint: one shared request round, observations, and the
+// text a scrape gives.
+#include "figures_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "metrics_exposition.h"
+
+namespace vhost {
+namespace {
+
+// A worker stand-in: answers "collectCpuAndMem" (announcing one definition into the first
+// request) and "collect"; can hold the first request until released.
+struct FakeWorker {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool hold = false;
+  int waiting = 0;
+  std::atomic<int> cpuMemRequests{0};
+  std::atomic<int> collectRequests{0};
+
+  FiguresCache::Requester requester() {
+    return [this](const std::wstring& op, CORE::PropertyBag& request, CORE::PropertyBag& reply) -> std::optional<bool> {
+      if (op == L"collect") {
+        ++collectRequests;
+        CORE::PropertyBag store;
+        store.add(L"AllSessions", L"4");
+        reply.setBag(L"globalCounters", store);
+        return true;
+      }
+      if (cpuMemRequests++ == 0) {
+        CORE::PropertyBag d;
+        d.add(L"strCounterObject", L"Memory");
+        d.add(L"strCounter", L"Pages Input/sec");
+        d.add(L"strInstance", L"");
+        d.add(L"strMetricName", L"pagesIn");
+        d.addBool(L"isAdd", true);
+        request.addBag(L"statrixMetrics", d, true);
+      }
+      {
+        std::unique_lock lock(mutex);
+        ++waiting;
+        cv.notify_all();
+        cv.wait(lock, [&] { return !hold; });
+      }
+      reply.addInt64(L"pagesIn", 7);
+      reply.setInt64(L"CPU", 12);
+      reply.setInt64(L"MEM", 34);
+      reply.setInt64(L"TOTAL_MEMORY", 17179);
+      reply.setInt64(L"FREE_MEMORY", 8589);
+      return true;
+    };
+  }
+};
+
+FiguresCache::MemoryReader memory16G() {
+  return [] { return FiguresCache::Memory{17179869184u, 8589934592u}; };
+}
+
+TEST(FiguresCache, ConcurrentScrapesShareOneRound) {
+  FakeWorker worker;
+  worker.hold = true;
+  FiguresCache cache(worker.requester(), memory16G());
+  std::vector<std::string> texts(4);
+  std::thread first([&] { texts[0] = cache.scrape(); });
+  {
+    std::unique_lock lock(worker.mutex);
+    worker.cv.wait(lock, [&] { return worker.waiting == 1; });
+  }
+  // Three more scrapes arrive while the first round is held in the worker.
+  std::vector<std::thread> more;
+  for (int i = 1; i < 4; ++i) more.emplace_back([&, i] { texts[i] = cache.scrape(); });
+  while (cache.scrapesJoined() < 3) std::this_thread::yield();
+  {
+    std::lock_guard lock(worker.mutex);
+    worker.hold = false;
+    worker.cv.notify_all();
+  }
+  first.join();
+  for (std::thread& t : more) t.join();
+  EXPECT_EQ(worker.cpuMemRequests.load(), 1);
+  EXPECT_EQ(worker.collectRequests.load(), 1);
+  EXPECT_EQ(cache.scrapesJoined(), 0u);
+  for (const std::string& text : texts) EXPECT_NE(text.find("statrix_system_cpu_percent 12\n"), std::string::npos);
+}
+
+TEST(FiguresCache, EachScrapeAfterARoundAsksAgain) {
+  FakeWorker worker;
+  FiguresCache cache(worker.requester(), memory16G());
+  cache.scrape();
+  cache.scrape();
+  EXPECT_EQ(worker.cpuMemRequests.load(), 2);
+}
+
+TEST(FiguresCache, ScrapeTextOfRoundAndObservations) {
+  FakeWorker worker;
+  FiguresCache cache(worker.requester(), memory16G());
+  CORE::PropertyBag cpuAlarm, procMem;
+  cpuAlarm.add(L"CPU_PERCENTAGE", L"95");
+  procMem.add(L"MEMORY_PERCENTAGE", L"40");
+  cache.observeBroadcast("PERF-ALERT", "CPU-ALARM", cpuAlarm);
+  cache.observeBroadcast("PERF-ALERT", "CPU-ALARM", cpuAlarm);
+  cache.observeBroadcast("PERF-ALERT", "PROCESS-ALARM", procMem);
+  cache.observeBroadcast("PERF-ALERT", "PROCESS-LIST", procMem);
+  CORE::PropertyBag message, session;
+  message.add(L"opcode", L"NewDataFromStatrix");
+  session.addInt(L"sessionId", 3);
+  session.addInt64(L"cpu", 25);
+  message.addBag(L"sessionCpuMetric", session, false);
+  cache.observeHelpdesk("HelpdeskOperation", message);
+  cache.observeTimerStart();
+  cache.observeTimerPass(2000000, true);    // 2 ms
+  cache.observeTimerPass(300000000, true);  // 0.3 s
+
+  EXPECT_EQ(cache.scrape(),
+            "# HELP statrix_system_cpu_percent System processor use of the last sampling pass, percent.\n"
+            "# TYPE statrix_system_cpu_percent gauge\n"
+            "statrix_system_cpu_percent 12\n"
+            "# HELP statrix_memory_load_percent Physical memory load of the last sampling pass, percent.\n"
+            "# TYPE statrix_memory_load_percent gauge\n"
+            "statrix_memory_load_percent 34\n"
+            "# HELP statrix_memory_total_bytes Total physical memory, bytes.\n"
+            "# TYPE statrix_memory_total_bytes gauge\n"
+            "statrix_memory_total_bytes 17179869184\n"
+            "# HELP statrix_memory_available_bytes Available physical memory, bytes.\n"
+            "# TYPE statrix_memory_available_bytes gauge\n"
+            "statrix_memory_available_bytes 8589934592\n"
+            "# HELP statrix_metric_value Value of a performance-counter metric, as the counter metrics reply gives it.\n"
+            "# TYPE statrix_metric_value gauge\n"
+            "statrix_metric_value{metric=\"pagesIn\",object=\"Memory\",counter=\"Pages Input/sec\",instance=\"\"} 7\n"
+            "# HELP statrix_session_cpu_percent Processor use of a user session's processes, percent (help-desk "
+            "figures).\n"
+            "# TYPE statrix_session_cpu_percent gauge\n"
+            "statrix_session_cpu_percent{session=\"3\"} 25\n"
+            "# HELP statrix_session_memory_percent Private bytes of a user session's processes against physical "
+            "memory, percent (help-desk figures).\n"
+            "# TYPE statrix_session_memory_percent gauge\n"
+            "# HELP statrix_counter Session counter of the counter store.\n"
+            "# TYPE statrix_counter gauge\n"
+            "statrix_counter{name=\"AllSessions\"} 4\n"
+            "# HELP statrix_alarms_total Alarms broadcast since the runner started, by kind.\n"
+            "# TYPE statrix_alarms_total counter\n"
+            "statrix_alarms_total{kind=\"cpu\"} 2\n"
+            "statrix_alarms_total{kind=\"memory\"} 0\n"
+            "statrix_alarms_total{kind=\"process_cpu\"} 0\n"
+            "statrix_alarms_total{kind=\"process_memory\"} 1\n"
+            "# HELP statrix_pass_duration_seconds Duration of the runs of the watch timer's callback (one sampling "
+            "pass each).\n"
+            "# TYPE statrix_pass_duration_seconds histogram\n"
+            "statrix_pass_duration_seconds_bucket{le=\"0.001\"} 0\n"
+            "statrix_pass_duration_seconds_bucket{le=\"0.0025\"} 1\n"
+            "statrix_pass_duration_seconds_bucket{le=\"0.005\"} 1\n"
+            "statrix_pass_duration_seconds_bucket{le=\"0.01\"} 1\n"
+            "statrix_pass_duration_seconds_bucket{le=\"0.025\"} 1\n"
+            "statrix_pass_duration_seconds_bucket{le=\"0.05\"} 1\n"
+            "statrix_pass_duration_seconds_bucket{le=\"0.1\"} 1\n"
+            "statrix_pass_duration_seconds_bucket{le=\"0.25\"} 1\n"
+            "statrix_pass_duration_seconds_bucket{le=\"0.5\"} 2\n"
+            "statrix_pass_duration_seconds_bucket{le=\"1\"} 2\n"
+            "statrix_pass_duration_seconds_bucket{le=\"2.5\"} 2\n"
+            "statrix_pass_duration_seconds_bucket{le=\"5\"} 2\n"
+            "statrix_pass_duration_seconds_bucket{le=\"+Inf\"} 2\n"
+            "statrix_pass_duration_seconds_sum 0.302\n"
+            "statrix_pass_duration_seconds_count 2\n"
+            "# HELP statrix_watch_enabled 1 while the watch timer runs and its latest pass did not fail, else 0.\n"
+            "# TYPE statrix_watch_enabled gauge\n"
+            "statrix_watch_enabled 1\n");
+}
+
+TEST(FiguresCache, WatchEnabledFollowsTimerAndPassResult) {
+  FiguresCache cache([](const std::wstring&, CORE::PropertyBag&, CORE::PropertyBag&) { return std::nullopt; }, {});
+  auto enabled = [&] {
+    ObservedFigures o = cache.observed();
+    return o.timerRunning && o.lastPassOk;
+  };
+  EXPECT_FALSE(enabled());
+  cache.observeTimerStart();
+  EXPECT_TRUE(enabled());
+  cache.observeTimerPass(1000, false);  // a disabled watch answers its ticks with false
+  EXPECT_FALSE(enabled());
+  cache.observeTimerPass(1000, true);
+  EXPECT_TRUE(enabled());
+  cache.observeTimerStop();
+  EXPECT_FALSE(enabled());
+}
+
+TEST(FiguresCache, NoWorkerGivesFamiliesWithoutRequestFigures) {
+  FiguresCache cache([](const std::wstring&, CORE::PropertyBag&, CORE::PropertyBag&) { return std::nullopt; }, {});
+  std::string text = cache.scrape();
+  EXPECT_NE(text.find("# TYPE statrix_system_cpu_percent gauge\n# HELP statrix_memory_load_percent"),
+            std::string::npos);
+  EXPECT_EQ(text.find("\nstatrix_memory_total_bytes "), std::string::npos);
+  EXPECT_NE(text.find("statrix_watch_enabled 0\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vhost

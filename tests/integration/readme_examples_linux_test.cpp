@@ -1,0 +1,127 @@
+// The examples in README.md run against this build on a fixture machine and print what the
+// README shows, so they cannot go stale.
+//
+// An example is a ```console block right after the line "<!-- example -->". Each "$ " line is
+// a command for bash, continued by the "> " lines right after it; the lines up to the next
+// command are its expected output, where a line "..." stands for any number of lines. Commands run in a scratch directory with the build's
+// bin/ first on PATH, VARNEL_PROCFS on a fixture tree (16 GiB of memory, 8 GiB available, one
+// processor) and VARNEL_REGISTRY in the scratch directory; "127.0.0.1:9464" is replaced by a
+// free loopback port.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/linux/child_process.h"
+#include "support/linux/fixture_tree.h"
+#include "support/linux/scratch_dir.h"
+
+namespace {
+
+struct Command {
+  std::string line;
+  std::vector<std::string> expected;
+};
+
+struct Example {
+  size_t readmeLine = 0;
+  std::vector<Command> commands;
+};
+
+std::vector<Example> readExamples(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<Example> examples;
+  std::string line;
+  size_t number = 0;
+  bool marked = false, inside = false;
+  while (std::getline(in, line)) {
+    ++number;
+    if (inside) {
+      if (line == "```") {
+        inside = false;
+      } else if (line.starts_with("$ ")) {
+        examples.back().commands.push_back({line.substr(2), {}});
+      } else if (line.starts_with("> ") && !examples.back().commands.empty() &&
+                 examples.back().commands.back().expected.empty()) {
+        examples.back().commands.back().line += "\n" + line.substr(2);
+      } else if (!examples.back().commands.empty()) {
+        examples.back().commands.back().expected.push_back(line);
+      }
+      continue;
+    }
+    if (marked && line == "```console") {
+      inside = true;
+      examples.push_back({number, {}});
+    }
+    marked = line == "<!-- example -->";
+  }
+  return examples;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) out.push_back(line);
+  return out;
+}
+
+// Expected lines against actual ones; "..." matches any run of lines.
+bool matches(const std::vector<std::string>& expected, size_t e, const std::vector<std::string>& actual, size_t a) {
+  if (e == expected.size()) return a == actual.size();
+  if (expected[e] == "...") {
+    for (size_t skip = a; skip <= actual.size(); ++skip)
+      if (matches(expected, e + 1, actual, skip)) return true;
+    return false;
+  }
+  return a < actual.size() && expected[e] == actual[a] && matches(expected, e + 1, actual, a + 1);
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string shellQuote(const std::string& text) { return "'" + replaceAll(text, "'", "'\\''") + "'"; }
+
+TEST(ReadmeExamples, EveryExamplePrintsWhatTheReadmeShows) {
+  const char* source = std::getenv("STATRIX_SOURCE");
+  ASSERT_NE(source, nullptr) << "STATRIX_SOURCE not set";
+  std::vector<Example> examples = readExamples(std::string(source) + "/README.md");
+  ASSERT_GE(examples.size(), 3u) << "README.md has fewer examples than expected";
+  for (const Example& example : examples) {
+    statrix_test::ScratchDir dir;
+    statrix_test::FixtureTree tree;
+    const std::string address = "127.0.0.1:" + std::to_string(statrix_test::freeLoopbackPort());
+    for (const Command& command : example.commands) {
+      std::string script = "cd " + shellQuote(dir.path()) + " && export PATH=" + shellQuote(STATRIX_BIN_DIR) +
+                           ":\"$PATH\" VARNEL_PROCFS=" + shellQuote(tree.root()) +
+                           " VARNEL_REGISTRY=" + shellQuote(dir.path() + "/registry") + " || exit 1\n" +
+                           replaceAll(command.line, "127.0.0.1:9464", address);
+      std::string run = "bash -c " + shellQuote(script) + " 2>&1";
+      FILE* pipe = popen(run.c_str(), "r");
+      ASSERT_NE(pipe, nullptr);
+      std::string output;
+      char buffer[4096];
+      while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+      int status = pclose(pipe);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << "README.md:" << example.readmeLine << ": " << command.line << " failed:\n" << output;
+      EXPECT_TRUE(matches(command.expected, 0, lines(output), 0))
+          << "README.md:" << example.readmeLine << ": " << command.line << "\n--- expected\n"
+          << [&] {
+               std::string t;
+               for (const std::string& l : command.expected) t += l + "\n";
+               return t;
+             }()
+          << "--- got\n"
+          << output;
+    }
+  }
+}
+
+}  // namespace

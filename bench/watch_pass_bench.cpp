@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cpumem/nt_query.h"
+#include "nt/nt_query.h"
 #include "cpumem/watch_state.h"
 #include "support/linux/fixture_tree.h"
 #include "winapi.h"

@@ -12,7 +12,7 @@ using statrix_test::Json;
 TEST(ProcessWatchInRunner, MemoryAlarmsListTheConsumersAndTheMessageCarriesTheSessions) {
   statrix_test::ScratchDir registry;
   statrix_test::FixtureTree tree;
-  tree.setMeminfo(1000000, 500000);  // load 50
+  tree.setMeminfo(1000000, 500000, 100000, 50000);  // load 50, 50000 kB of swap in use
   tree.addProcess({100, "init", 50, 20, 10, 1000, 0, 4294967295u, 0});
   tree.addProcess({200, "editor.bin", 300, 40, 5000, 300000, 0, 2, 3999999});  // 30 %, owner unknown
   tree.addProcess({300, "db", 100, 0, 6000, 150000, 50000, 3, 0});              // 15 %

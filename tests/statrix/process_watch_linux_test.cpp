@@ -37,7 +37,7 @@ class ProcessWatchTest : public ::testing::Test {
     setSetting(L"ProcessCpuPercentage", L"50");
     cpu_ = FakeCpu{1000, 0, 0, 8000};
     tree_.setCpus({cpu_});
-    tree_.setMeminfo(1000000, 500000);  // load 50
+    tree_.setMeminfo(1000000, 500000, 100000, 50000);  // load 50, 50000 kB of swap in use
     tree_.addProcess({100, "init", 50, 20, 10, 1000, 0, 4294967295u, 0});
     tree_.addProcess({200, "editor.bin", 300, 40, 5000, 200000, 50000, 2, 0});
     tree_.addProcess({300, "hog", 100, 0, 6000, 100000, 0, 3, kUnknownUid});

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "cpumem_watch_env.h"
+#include "metrics_request.h"
 #include "metrics/counter_names.h"
 #include "metrics/metric_publication.h"
 #include "metrics/perfmon_metric_manager.h"
@@ -26,25 +27,8 @@ using watch_test::Event;
 std::atomic<uint64_t> nowNs{1'000'000'000'000};
 uint64_t testClock() { return nowNs.load(); }
 
-CORE::PropertyBag entry(bool isAdd, const wchar_t* name, const wchar_t* object, const wchar_t* counter,
-                        const wchar_t* instance = L"", int32_t scale = 1, bool session = false) {
-  CORE::PropertyBag e;
-  e.add(L"strMetricName", name);
-  e.add(L"strCounterObject", object);
-  e.add(L"strCounter", counter);
-  e.add(L"strInstance", instance);
-  e.addInt(L"dwScale", scale);
-  e.addBool(L"bSessionRelated", session);
-  e.addBool(L"isAdd", isAdd);
-  return e;
-}
-
-CORE::PropertyBag request(const wchar_t* plugin, std::vector<CORE::PropertyBag> entries) {
-  CORE::PropertyBag r;
-  r.add(L"plugin_name", plugin);
-  for (const auto& e : entries) r.addBag(L"statrixMetrics", e, true);
-  return r;
-}
+using metrics_test::metricEntry;
+using metrics_test::metricRequest;
 
 class MetricsLinuxTest : public ::testing::Test {
  protected:
@@ -102,9 +86,10 @@ TEST_F(MetricsLinuxTest, RatesAveragesAndPercentagesToTheUnit) {
   EXPECT_EQ(logs(CORE::Error, L"Failed to get data from counter"), 5u);  // the five rates
   EXPECT_EQ(manager.query().counterCount(), 7u);
 
-  config(request(kHelpdeskPluginName, {entry(true, L"READ_MS", L"PhysicalDisk", L"Avg. Disk sec/Read", L"_Total", 1000),
-                                       entry(true, L"IDLE", L"Processor", L"% Idle Time", L"_Total"),
-                                       entry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
+  config(metricRequest(kHelpdeskPluginName,
+                       {metricEntry(true, L"READ_MS", L"PhysicalDisk", L"Avg. Disk sec/Read", L"_Total", 1000),
+                        metricEntry(true, L"IDLE", L"Processor", L"% Idle Time", L"_Total"),
+                        metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
   publishMetricStats(manager);  // the first sample of every rate
 
   // Two seconds later: 10 reads taking 50 ms, 30 writes taking 90 ms, 600 of 1000 ticks idle.
@@ -135,7 +120,7 @@ TEST_F(MetricsLinuxTest, RatesAveragesAndPercentagesToTheUnit) {
 TEST_F(MetricsLinuxTest, WildcardsFollowTheDisksAndAVanishedDiskGoesAfterTwoFailedReads) {
   manager.initialiseOnce([] {});
   tree.setDisks({{"sda", 1}, {"sdb", 1}, {"loop0", 1}});
-  config(request(L"other", {entry(true, L"", L"PhysicalDisk", L"Disk Reads/sec", L"*", 1000)}));
+  config(metricRequest(L"other", {metricEntry(true, L"", L"PhysicalDisk", L"Disk Reads/sec", L"*", 1000)}));
   ASSERT_EQ(manager.query().counterCount(), 3u) << transcript();  // sda, sdb, _Total
   const auto& counters = manager.query().counters();
   EXPECT_EQ(counters.count(L"PhysicalDisk^Disk Reads/sec^sdb^PhysicalDisk|Disk Reads/sec|sdb^0^0"), 1u);
@@ -164,7 +149,7 @@ TEST_F(MetricsLinuxTest, WildcardsFollowTheDisksAndAVanishedDiskGoesAfterTwoFail
 
 TEST_F(MetricsLinuxTest, SessionRelatedMetricsWaitForAnActiveLogin) {
   manager.initialiseOnce([] {});
-  config(request(L"other", {entry(true, L"AVAIL", L"Memory", L"Available Bytes", L"", 1, true)}));
+  config(metricRequest(L"other", {metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes", L"", 1, true)}));
   EXPECT_EQ(manager.query().counterCount(), 0u);
   EXPECT_FALSE(collect().has(L"AVAIL"));
   // A login whose process is gone does not count; one that is alive does.
@@ -175,7 +160,7 @@ TEST_F(MetricsLinuxTest, SessionRelatedMetricsWaitForAnActiveLogin) {
   EXPECT_EQ(collect().getInt64(L"AVAIL"), 3072000000);
   // Seen once is enough: after the login ended the metric is still added on a rebuild.
   tree.setLogins({});
-  config(request(L"other", {}));
+  config(metricRequest(L"other", {}));
   EXPECT_EQ(collect().getInt64(L"AVAIL"), 3072000000);
   EXPECT_EQ(logs(CORE::Error, L"Error to enumerate sessions"), 0u);
 }
@@ -183,16 +168,17 @@ TEST_F(MetricsLinuxTest, SessionRelatedMetricsWaitForAnActiveLogin) {
 TEST_F(MetricsLinuxTest, RegistryWriteThatFailsIsLoggedAndTheOthersGoOn) {
   manager.initialiseOnce([] {});
   // A key named like the value takes its place: the value cannot be written.
-  ASSERT_TRUE(CORE::corestring(L"1").writeRegistry(
-      L"HKLM\\Software\\Vantrel\\Orvane\\Performance Stats\\Blocked\\x", 1, false, false));
-  config(request(L"other", {entry(true, L"B", L"Memory", L"Blocked"), entry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
+  ASSERT_TRUE(CORE::corestring(L"1").writeRegistry(L"HKLM\\Software\\Vantrel\\Orvane\\Performance Stats\\Blocked\\x", 1,
+                                                   false, false));
+  config(metricRequest(L"other", {metricEntry(true, L"B", L"Memory", L"Blocked"), metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
   EXPECT_EQ(logs(CORE::Error, L"Failed to write Perfmon counter Blocked to registry - "), 1u);
   EXPECT_EQ(recorder.writes(L"Available Bytes"), std::vector<std::wstring>{L"0"});
 }
 
 TEST_F(MetricsLinuxTest, SecondLanguagePathsAreLocalAndStillCollected) {
-  const std::filesystem::path value = watch_test::temporaryRegistry() /
-                                      "HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter";
+  const std::filesystem::path value =
+      watch_test::temporaryRegistry() /
+      "HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter";
   std::wstring list;
   for (const wchar_t* item : {L"2", L"Système", L"4", L"Mémoire", L"24", L"Octets disponibles", L"44",
                               L"Longueur de la file d’attente du processeur"})
@@ -200,8 +186,8 @@ TEST_F(MetricsLinuxTest, SecondLanguagePathsAreLocalAndStillCollected) {
   ASSERT_TRUE(CORE::corestring(list).writeRegistry(
       L"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\CurrentLanguage\\Counter", 7, false, false));
   manager.initialiseOnce([] {});
-  config(request(L"other", {entry(true, L"AVAIL", L"Memory", L"Available Bytes"),
-                            entry(true, L"QUEUE", L"System", L"Processor Queue Length")}));
+  config(metricRequest(L"other", {metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes"),
+                            metricEntry(true, L"QUEUE", L"System", L"Processor Queue Length")}));
   std::vector<std::wstring> paths;
   for (const auto& [key, counter] : manager.query().counters()) paths.push_back(counter.path.str());
   EXPECT_EQ(paths, (std::vector<std::wstring>{L"\\Mémoire\\Octets disponibles",

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cpumem_watch_env.h"
+#include "metrics_request.h"
 #include "metrics/metric_publication.h"
 #include "metrics/metric_table.h"
 #include "metrics/perfmon_metric_manager.h"
@@ -13,24 +14,8 @@ namespace {
 using metrics_test::FakePdh;
 using watch_test::Event;
 
-CORE::PropertyBag entry(bool isAdd, const wchar_t* name, const wchar_t* object, const wchar_t* counter,
-                        const wchar_t* instance = L"", int32_t scale = 1) {
-  CORE::PropertyBag e;
-  e.add(L"strMetricName", name);
-  e.add(L"strCounterObject", object);
-  e.add(L"strCounter", counter);
-  e.add(L"strInstance", instance);
-  e.addInt(L"dwScale", scale);
-  e.addBool(L"isAdd", isAdd);
-  return e;
-}
-
-CORE::PropertyBag request(const wchar_t* plugin, std::vector<CORE::PropertyBag> entries) {
-  CORE::PropertyBag r;
-  r.add(L"plugin_name", plugin);
-  for (const auto& e : entries) r.addBag(L"statrixMetrics", e, true);
-  return r;
-}
+using metrics_test::metricEntry;
+using metrics_test::metricRequest;
 
 class MetricPublicationTest : public ::testing::Test {
  protected:
@@ -67,12 +52,13 @@ class MetricPublicationTest : public ::testing::Test {
 
 TEST_F(MetricPublicationTest, FirstCollectionLoadsAnnouncesAndAppliesTheDefaultsOnce) {
   // Added before the first collection: dropped by it.
-  config(request(L"other", {entry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
+  config(metricRequest(L"other", {metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
   CORE::PropertyBag first, reply;
   collectMetricsForReply(manager, first, reply);
   size_t announced = 0;
   CORE::PropertyBag bag;
-  for (size_t pos = first.getNextBag(L"statrixMetrics", bag, 0); pos; pos = first.getNextBag(L"statrixMetrics", bag, pos))
+  for (size_t pos = first.getNextBag(L"statrixMetrics", bag, 0); pos;
+       pos = first.getNextBag(L"statrixMetrics", bag, pos))
     ++announced;
   EXPECT_EQ(announced, 7u);
   EXPECT_EQ(first.get(L"plugin_name").str(), L"brask_broker");
@@ -89,15 +75,15 @@ TEST_F(MetricPublicationTest, FirstCollectionLoadsAnnouncesAndAppliesTheDefaults
   EXPECT_EQ(reply2.size(), 7u);
   EXPECT_EQ(manager.table().definitions().size(), 14u);
   // Removing a default by name takes out one of its two entries; the counter stays.
-  config(request(L"other", {entry(false, L"DISK_IOPS", L"", L"")}));
+  config(metricRequest(L"other", {metricEntry(false, L"DISK_IOPS", L"", L"")}));
   EXPECT_EQ(manager.query().counterCount(), 7u);
 }
 
 TEST_F(MetricPublicationTest, RegistryNamesTruncationAndLow32BitsOfNegativeValues) {
   manager.initialiseOnce([] {});  // as after the first "collectCpuAndMem": the table stays ours
-  config(request(L"other", {entry(true, L"AVAIL", L"Memory", L"Available Bytes"),
-                            entry(true, L"COMMIT", L"Memory", L"Committed Bytes"),
-                            entry(true, L"IDLE", L"Processor", L"% Idle Time", L"_Total")}));
+  config(metricRequest(L"other", {metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes"),
+                            metricEntry(true, L"COMMIT", L"Memory", L"Committed Bytes"),
+                            metricEntry(true, L"IDLE", L"Processor", L"% Idle Time", L"_Total")}));
   // The configuration zeroed every value of the table.
   EXPECT_EQ(recorder.writes(L"Available Bytes"), std::vector<std::wstring>{L"0"});
   publishMetricStats(manager);
@@ -113,16 +99,16 @@ TEST_F(MetricPublicationTest, RegistryNamesTruncationAndLow32BitsOfNegativeValue
 }
 
 TEST_F(MetricPublicationTest, SameCounterNameOfTwoObjectsSharesOneValueLaterCounterWins) {
-  config(request(L"other", {entry(true, L"A", L"Processor", L"% Idle Time", L"_Total", 1),
-                            entry(true, L"B", L"Processor", L"% Idle Time", L"0", 1)}));
+  config(metricRequest(L"other", {metricEntry(true, L"A", L"Processor", L"% Idle Time", L"_Total", 1),
+                            metricEntry(true, L"B", L"Processor", L"% Idle Time", L"0", 1)}));
   publishMetricStats(manager);
   // Key order: "Processor^% Idle Time^0^..." sorts before "...^_Total^...": _Total is written last.
   EXPECT_EQ(recorder.writes(L"% Idle Time"), (std::vector<std::wstring>{L"0", L"0", L"7", L"0"}));
 }
 
 TEST_F(MetricPublicationTest, HelpdeskMessageCarriesOnlyTheHelpdeskPluginsMetrics) {
-  config(request(kHelpdeskPluginName, {entry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
-  config(request(L"other", {entry(true, L"COMMIT", L"Memory", L"Committed Bytes")}));
+  config(metricRequest(kHelpdeskPluginName, {metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
+  config(metricRequest(L"other", {metricEntry(true, L"COMMIT", L"Memory", L"Committed Bytes")}));
   CORE::PropertyBag message;
   addHelpdeskMetricValues(manager, message);
   EXPECT_EQ(message.size(), 0u);  // nothing collected yet
@@ -133,29 +119,29 @@ TEST_F(MetricPublicationTest, HelpdeskMessageCarriesOnlyTheHelpdeskPluginsMetric
 }
 
 TEST_F(MetricPublicationTest, AddsAndRemovesCountPerEntryAndTheHelpdeskOnce) {
-  const auto add = entry(true, L"AVAIL", L"Memory", L"Available Bytes");
-  const auto remove = entry(false, L"AVAIL", L"", L"");
-  config(request(kHelpdeskPluginName, {add, add}));
+  const auto add = metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes");
+  const auto remove = metricEntry(false, L"AVAIL", L"", L"");
+  config(metricRequest(kHelpdeskPluginName, {add, add}));
   EXPECT_EQ(manager.table().definitions().size(), 1u);
   EXPECT_EQ(logs(CORE::Debug, L"addMetric, metric name AVAIL, plugin name brask_helpdesk"), 2u);
-  config(request(L"other", {add, add}));
+  config(metricRequest(L"other", {add, add}));
   EXPECT_EQ(manager.table().definitions().size(), 3u);
   EXPECT_EQ(manager.query().counterCount(), 1u);
-  config(request(L"other", {remove, remove}));
+  config(metricRequest(L"other", {remove, remove}));
   EXPECT_EQ(manager.query().counterCount(), 1u);
-  config(request(kHelpdeskPluginName, {remove}));
+  config(metricRequest(kHelpdeskPluginName, {remove}));
   EXPECT_EQ(manager.query().counterCount(), 0u);
   EXPECT_EQ(logs(CORE::Debug, L"removeMetric, metric name AVAIL, plugin name other"), 2u);
 }
 
 TEST_F(MetricPublicationTest, ConfigurationWithoutEntriesResetsAndRebuildsEverything) {
-  config(request(L"other", {entry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
+  config(metricRequest(L"other", {metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
   publishMetricStats(manager);
   fake.paths[L"\\Memory\\Available Bytes"].status = PDH_INVALID_DATA;
   publishMetricStats(manager);
   EXPECT_EQ(manager.query().failureCount(), 1u);
   const size_t removedBefore = fake.removed.size();
-  config(request(L"other", {}));
+  config(metricRequest(L"other", {}));
   EXPECT_EQ(recorder.writes(L"Available Bytes").back(), L"0");
   EXPECT_EQ(fake.removed.size(), removedBefore + 1);  // removed and added again
   EXPECT_EQ(manager.query().failureCount(), 0u);      // fresh, no failure marks

@@ -170,7 +170,8 @@ TEST_F(MetricsLinuxTest, RegistryWriteThatFailsIsLoggedAndTheOthersGoOn) {
   // A key named like the value takes its place: the value cannot be written.
   ASSERT_TRUE(CORE::corestring(L"1").writeRegistry(L"HKLM\\Software\\Vantrel\\Orvane\\Performance Stats\\Blocked\\x", 1,
                                                    false, false));
-  config(metricRequest(L"other", {metricEntry(true, L"B", L"Memory", L"Blocked"), metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
+  config(metricRequest(L"other", {metricEntry(true, L"B", L"Memory", L"Blocked"),
+                                  metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
   EXPECT_EQ(logs(CORE::Error, L"Failed to write Perfmon counter Blocked to registry - "), 1u);
   EXPECT_EQ(recorder.writes(L"Available Bytes"), std::vector<std::wstring>{L"0"});
 }

@@ -6,6 +6,12 @@ endfunction()
 if(STATRIX_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+elseif(STATRIX_SANITIZE STREQUAL "fuzzer")
+  # Libraries carry the fuzzer's coverage hooks; only the harness executables (fuzz/) link the
+  # fuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
 elseif(STATRIX_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)

@@ -99,11 +99,15 @@ TEST_F(Stress, MixedTrafficTimerPassesSettingChangesAndAnExitInTheMiddle) {
   tree.setCpuCount(4, {100, 0, 50, 1000});
   tree.addProcesses(20);
   tree.activate();
+  // The log would run to hundreds of thousands of lines: the test keeps it quiet.
+  CORE::HostObserver quiet;
+  CORE::setHostObserver(&quiet);
   start();
 
   const size_t operations = operationsPerThread();
   std::atomic<size_t> done{0};
   std::atomic<bool> stop{false};
+  std::atomic<size_t> ticks{0}, settingChanges{0};
   Tally tally;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) threads.emplace_back(requests, t, operations, std::ref(done), std::ref(tally));
@@ -112,6 +116,7 @@ TEST_F(Stress, MixedTrafficTimerPassesSettingChangesAndAnExitInTheMiddle) {
     for (uint64_t tick = 1; !stop; ++tick) {
       tree.setCpuCount(4, {100 + tick * 7, 0, 50 + tick * 3, 1000 + tick * 10});
       CORE::tickTimers();
+      ++ticks;
     }
   });
   // Alarm settings changing under the watch.
@@ -122,6 +127,7 @@ TEST_F(Stress, MixedTrafficTimerPassesSettingChangesAndAnExitInTheMiddle) {
       CORE::registryWrite(CORE::corestring(kSettings) + L"SamplingIntervalSeconds",
                           {REG_DWORD, CORE::corestring(5u + n % 3, 10), {}});
       CORE::syncConfiguration();
+      ++settingChanges;
     }
   });
 
@@ -132,15 +138,16 @@ TEST_F(Stress, MixedTrafficTimerPassesSettingChangesAndAnExitInTheMiddle) {
   stop = true;
   for (size_t t = kThreads; t < threads.size(); ++t) threads[t].join();
 
+  CORE::setHostObserver(nullptr);
   EXPECT_EQ(tally.lost.load(), 0u);
   EXPECT_EQ(tally.wrongResult.load(), 0u);
   EXPECT_GT(tally.accepted.load(), 0u);
   EXPECT_GT(tally.checked.load(), 0u);
   EXPECT_GT(tally.afterExit.load(), 0u) << "the exit came after the traffic";
   std::printf("stress: %zu threads x %zu operations; %zu updates accepted, %zu collects checked, %zu updates "
-              "after the exit\n",
+              "after the exit; %zu ticks, %zu setting changes\n",
               static_cast<size_t>(kThreads), operations, tally.accepted.load(), tally.checked.load(),
-              tally.afterExit.load());
+              tally.afterExit.load(), ticks.load(), settingChanges.load());
 }
 
 }  // namespace

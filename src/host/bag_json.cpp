@@ -52,6 +52,12 @@ bool fitsInt32(int64_t n) {
   return n >= std::numeric_limits<int32_t>::min() && n <= std::numeric_limits<int32_t>::max();
 }
 
+// A name as error texts show it: long ones cut short.
+std::string shortName(const std::string& name) {
+  constexpr size_t kShown = 60;
+  return name.size() <= kShown ? name : name.substr(0, kShown) + "...";
+}
+
 // One conversion: where it is (the path of entries down to the current one, turned into text
 // only for an error, so deep nesting costs no copies per level) and how deep it has gone.
 class Converter {
@@ -90,7 +96,7 @@ class Converter {
   bool entries(const Json& json, CORE::PropertyBag& out) {
     if (json.is_object()) {
       for (const auto& [name, value] : json.items()) {
-        Step step(*this, " member \"" + name + "\"");
+        Step step(*this, " member \"" + shortName(name) + "\"");
         if (!addValue(out, name, nullptr, value)) return false;
       }
       return true;
@@ -108,7 +114,7 @@ class Converter {
       return fail("expected [name, type, value] or [name, value], got " + brief(entry));
     if (!entry[0].is_string()) return fail("the name must be a string, got " + brief(entry[0]));
     const std::string& name = entry[0].get_ref<const std::string&>();
-    Step step(*this, " (\"" + name + "\")");
+    Step step(*this, " (\"" + shortName(name) + "\")");
     if (entry.size() == 2) return addValue(out, name, nullptr, entry[1]);
     Type type;
     if (!entry[1].is_string() || !typeFromName(entry[1].get_ref<const std::string&>(), type))

@@ -129,6 +129,8 @@ TEST(BagJson, DeepNestingIsRefusedWithAShortReason) {
   EXPECT_FALSE(jsonToBag(Json::array({Json::array({"A", "i32", wide})}), bag, bad));
   EXPECT_TRUE(bad.starts_with(R"(bag entry 1 ("A"): value [0,1,2,3,)")) << bad;
   EXPECT_LT(bad.size(), 200u);
+  EXPECT_FALSE(jsonToBag(Json::object({{std::string(1000, 'n'), nullptr}}), bag, bad));
+  EXPECT_EQ(bad, "bag member \"" + std::string(60, 'n') + "...\": value null is not a string, integer, boolean or bag");
   EXPECT_EQ(brief(deep).size(), 103u);
   EXPECT_TRUE(brief(deep).starts_with(R"({"a":{"a":)"));
   EXPECT_EQ(brief(Json(std::string(500, 'x'))), "\"" + std::string(99, 'x') + "...");

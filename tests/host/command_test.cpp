@@ -91,7 +91,7 @@ TEST(Command, HostileLinesGetAReason) {
   EXPECT_TRUE(errorFor(R"({"cmd":"sleep","ms":1e999})").starts_with("not valid JSON: ")) << errorFor("1e400");
   EXPECT_TRUE(errorFor("-1e400").starts_with("not valid JSON: "));
   // A NUL byte would end the text for the parser and hide the rest of the line.
-  EXPECT_EQ(errorFor(std::string("{\"cmd\":\"tick\"}\0{{{garbage", 27)), "the line holds a NUL byte at column 15");
+  EXPECT_EQ(errorFor(std::string("{\"cmd\":\"tick\"}\0{{{garbage", 25)), "the line holds a NUL byte at column 15");
   EXPECT_EQ(errorFor(std::string("{\"cmd\":\"tick\"}\0", 15)), "the line holds a NUL byte at column 15");
   // Nesting is counted before parsing, outside strings only.
   const std::string nested = "{\"cmd\":\"params\",\"bag\":{\"a\":\"[[[[\\\"{{\"," +

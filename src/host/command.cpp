@@ -62,7 +62,7 @@ class Members {
     return false;
   }
   static bool wrong(const std::string& key, const char* what, const Json& got, std::string& error) {
-    error = "\"" + key + "\" must be " + what + ", got " + dumpLine(got);
+    error = "\"" + key + "\" must be " + what + ", got " + brief(got);
     return false;
   }
 
@@ -165,18 +165,50 @@ bool parseCmd(const std::string& name, Members& m, Command& out, std::string& er
   return true;
 }
 
+// Refuses what the JSON parser must not see: a NUL byte (which would end the text early, so the
+// rest of the line went unnoticed) and nesting deeper than kMaxLineDepth, counted over brackets
+// outside strings before parsing, so no later recursion over the value can run out of stack.
+bool checkLine(std::string_view line, std::string& error) {
+  if (size_t nul = line.find('\0'); nul != std::string_view::npos) {
+    error = "the line holds a NUL byte at column " + std::to_string(nul + 1);
+    return false;
+  }
+  size_t depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (char c : line) {
+    if (inString) {
+      if (escaped) escaped = false;
+      else if (c == '\\') escaped = true;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxLineDepth) {
+        error = "the line nests deeper than " + std::to_string(kMaxLineDepth) + " levels";
+        return false;
+      }
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool parseCommand(std::string_view line, Command& out, std::string& error) {
+  if (!checkLine(line, error)) return false;
   Json json;
   try {
     json = Json::parse(line);
-  } catch (const Json::parse_error& e) {
+  } catch (const Json::exception& e) {
+    // Syntax errors, and numbers no double can hold ("number overflow").
     error = std::string("not valid JSON: ") + e.what();
     return false;
   }
   if (!json.is_object()) {
-    error = "a command must be a JSON object, got " + dumpLine(json);
+    error = "a command must be a JSON object, got " + brief(json);
     return false;
   }
   Members m(json);

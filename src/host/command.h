@@ -1,5 +1,6 @@
 // The script commands of varnel-host, parsed from one line of JSON each.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,8 +50,13 @@ struct ExitCommand {};
 using Command = std::variant<OpCommand, TickCommand, RegSetCommand, RegGetCommand, HelpdeskCommand,
                              WaitWorkerCommand, SleepCommand, ParamsCommand, ExitCommand>;
 
-// Parses one script line. On failure returns false with a one-line reason in `error`. Members
-// a command does not know are refused, so that a misspelt field is reported, not ignored.
+// JSON arrays and objects nest at most this deep in one line: enough for bags nested
+// kMaxBagDepth deep in their typed form. Deeper lines are refused before they are parsed.
+inline constexpr size_t kMaxLineDepth = 100;
+
+// Parses one script line. On failure returns false with a one-line reason in `error`: bad JSON,
+// a number out of range, a NUL byte, too deep nesting, a wrong field. Members a command does
+// not know are refused, so that a misspelt field is reported, not ignored. Never throws.
 bool parseCommand(std::string_view line, Command& out, std::string& error);
 
 }  // namespace vhost

@@ -42,7 +42,8 @@ goes on):
   {"cmd":"params","bag":BAG|null}
   {"cmd":"exit"}
 Bags are arrays of [name, type, value] (type "str", "i32", "i64", "bool" or "bag"), of
-[name, value], or objects; untyped values have their type inferred.
+[name, value], or objects; untyped values have their type inferred. Bags nest at most 32 deep,
+a line at most 100 levels of arrays and objects; a line holding a NUL byte is refused.
 
 Exit status: 0 when done, 2 for a bad command line or a plug-in that cannot be loaded.
 )";

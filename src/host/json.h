@@ -19,6 +19,11 @@ inline std::string dumpLine(const Json& j) {
   return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+// A short rendering of a value for error texts: at most about `limit` characters, cut with
+// "..." beyond that. Never renders more than it shows, so a huge or deeply nested value costs
+// no more than the limit (the recursion goes at most `limit` levels deep).
+std::string brief(const Json& j, size_t limit = 100);
+
 inline std::string utf8(std::wstring_view s) { return CORE::corestring(s).utf8(); }
 
 }  // namespace vhost

@@ -2,6 +2,7 @@
 #include "script_runner.h"
 
 #include <chrono>
+#include <exception>
 #include <string>
 #include <thread>
 
@@ -33,7 +34,15 @@ void ScriptRunner::runLine(size_t lineNumber, std::string_view line) {
   if (isBlank(line)) return;
   Command command;
   std::string error;
-  if (!parseCommand(line, command, error)) {
+  bool parsed = false;
+  try {
+    parsed = parseCommand(line, command, error);
+  } catch (const std::exception& e) {
+    // parseCommand reports bad input itself; this is the last guard (out of memory, say) that
+    // keeps the promise of an error event and a script that goes on.
+    error = std::string("cannot read the line: ") + e.what();
+  }
+  if (!parsed) {
     sink_.emit(events::error(lineNumber, error));
     return;
   }

@@ -22,10 +22,15 @@ std::optional<HKEY> rootOf(const std::wstring& path, size_t& separator) {
   return std::nullopt;
 }
 
+// The registry calls end names at a NUL: a path holding one would name another key or value
+// (a value path "A\name<NUL>tail" would write "A\name").
+bool hasNul(const std::wstring& path) { return path.find(L'\0') != std::wstring::npos; }
+
 }  // namespace
 
 std::optional<RegistryKeyPath> splitKeyPath(const corestring& keyPath) {
   const std::wstring& p = keyPath.str();
+  if (hasNul(p)) return std::nullopt;
   size_t sep;
   const std::optional<HKEY> root = rootOf(p, sep);
   if (!root) return std::nullopt;
@@ -36,6 +41,7 @@ std::optional<RegistryKeyPath> splitKeyPath(const corestring& keyPath) {
 
 std::optional<RegistryValuePath> splitValuePath(const corestring& valuePath) {
   const std::wstring& p = valuePath.str();
+  if (hasNul(p)) return std::nullopt;
   size_t first;
   const std::optional<HKEY> root = rootOf(p, first);
   if (!root || first == std::wstring::npos) return std::nullopt;

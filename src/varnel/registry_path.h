@@ -24,11 +24,11 @@ struct RegistryValuePath {
 };
 
 // A key path; the root alone names the root itself, and trailing separators are dropped.
-// Nothing for an unknown root.
+// Nothing for an unknown root or a path holding a NUL.
 std::optional<RegistryKeyPath> splitKeyPath(const corestring& keyPath);
 
 // A value path: everything after the last separator is the value's name. Nothing for an unknown
-// root or a path without a separator.
+// root, a path without a separator or one holding a NUL.
 std::optional<RegistryValuePath> splitValuePath(const corestring& valuePath);
 
 }  // namespace CORE

@@ -109,6 +109,33 @@ TEST(BagJson, RefusesMalformedEntries) {
             R"(bag entry 2 ("SUB") entry 2 ("y"): value 1.5 is not a string, integer, boolean or bag)");
 }
 
+TEST(BagJson, DeepNestingIsRefusedWithAShortReason) {
+  // Built in code, so no parser limit applies: the conversion itself must stop.
+  Json deep = Json::object();
+  for (int i = 0; i < 5000; ++i) {
+    Json outer = Json::object();
+    outer["a"] = std::move(deep);
+    deep = std::move(outer);
+  }
+  CORE::PropertyBag bag;
+  std::string error;
+  EXPECT_FALSE(jsonToBag(deep, bag, error));
+  EXPECT_TRUE(error.ends_with(": bags are nested deeper than 32 levels")) << error.substr(0, 200);
+  EXPECT_LT(error.size(), 500u) << error.substr(0, 200);
+  // Values in error texts are cut short, however large or deep.
+  Json wide = Json::array();
+  for (int i = 0; i < 10000; ++i) wide.push_back(i);
+  std::string bad;
+  EXPECT_FALSE(jsonToBag(Json::array({Json::array({"A", "i32", wide})}), bag, bad));
+  EXPECT_TRUE(bad.starts_with(R"(bag entry 1 ("A"): value [0,1,2,3,)")) << bad;
+  EXPECT_LT(bad.size(), 200u);
+  EXPECT_FALSE(jsonToBag(Json::object({{std::string(1000, 'n'), nullptr}}), bag, bad));
+  EXPECT_EQ(bad, "bag member \"" + std::string(60, 'n') + "...\": value null is not a string, integer, boolean or bag");
+  EXPECT_EQ(brief(deep).size(), 103u);
+  EXPECT_TRUE(brief(deep).starts_with(R"({"a":{"a":)"));
+  EXPECT_EQ(brief(Json(std::string(500, 'x'))), "\"" + std::string(99, 'x') + "...");
+}
+
 TEST(BagJson, InvalidUtf8IsReplacedOnOutput) {
   // Text from outside may carry bytes that are no UTF-8; printing it must not throw.
   EXPECT_EQ(dumpLine(Json("a\xFF" "b")), "\"a\xEF\xBF\xBD" "b\"");

@@ -86,6 +86,41 @@ TEST(Command, LinesThatAreNoCommand) {
   EXPECT_EQ(errorFor(R"({"cmd":"waitWorker","name":"p","timeout":5})"), "unknown member \"timeout\"");
 }
 
+TEST(Command, HostileLinesGetAReason) {
+  // Numbers no double holds are a JSON error like any other, in a command or alone.
+  EXPECT_TRUE(errorFor(R"({"cmd":"sleep","ms":1e999})").starts_with("not valid JSON: ")) << errorFor("1e400");
+  EXPECT_TRUE(errorFor("-1e400").starts_with("not valid JSON: "));
+  // A NUL byte would end the text for the parser and hide the rest of the line.
+  EXPECT_EQ(errorFor(std::string("{\"cmd\":\"tick\"}\0{{{garbage", 25)), "the line holds a NUL byte at column 15");
+  EXPECT_EQ(errorFor(std::string("{\"cmd\":\"tick\"}\0", 15)), "the line holds a NUL byte at column 15");
+  // Nesting is counted before parsing, outside strings only.
+  const std::string nested = "{\"cmd\":\"params\",\"bag\":{\"a\":\"[[[[\\\"{{\"," +
+                             std::string(kMaxLineDepth - 2, '[') + std::string(kMaxLineDepth - 2, ']') + "}}";
+  EXPECT_EQ(errorFor(nested).find("nests"), std::string::npos) << errorFor(nested);
+  const std::string tooDeep = "{\"cmd\":\"params\",\"bag\":{\"a\":" + std::string(kMaxLineDepth - 1, '[') +
+                              std::string(kMaxLineDepth - 1, ']') + "}}";
+  EXPECT_EQ(errorFor(tooDeep), "the line nests deeper than 100 levels");
+  EXPECT_EQ(errorFor(std::string(100000, '[')), "the line nests deeper than 100 levels");
+}
+
+TEST(Command, BagsNestedToTheLimitAreAccepted) {
+  // The typed form needs two JSON levels per bag: the deepest bag allowed still fits a line.
+  std::string bag = "[]";
+  for (size_t i = 1; i < kMaxBagDepth; ++i) bag = "[[\"b\",\"bag\"," + bag + "]]";
+  ParamsCommand cmd = parsed<ParamsCommand>("{\"cmd\":\"params\",\"bag\":" + bag + "}");
+  ASSERT_TRUE(cmd.bag.has_value());
+  size_t depth = 1;
+  for (CORE::PropertyBag b = *cmd.bag; b.size() == 1; b = b.bagAt(0)) ++depth;
+  EXPECT_EQ(depth, kMaxBagDepth);
+  EXPECT_EQ(errorFor("{\"cmd\":\"params\",\"bag\":[[\"b\",\"bag\"," + bag + "]]}"),
+            "\"bag\": bag entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") "
+            "entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") "
+            "entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") "
+            "entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") "
+            "entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\") entry 1 (\"b\"): "
+            "bags are nested deeper than 32 levels");
+}
+
 TEST(Command, BadFields) {
   EXPECT_EQ(errorFor(R"({"op":""})"), "\"op\" must be a non-empty name, got \"\"");
   EXPECT_EQ(errorFor(R"({"op":"x","caller":"root"})"),

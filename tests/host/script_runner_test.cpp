@@ -64,6 +64,32 @@ TEST_F(ScriptRunnerTest, BadLinesReportAndTheScriptGoesOn) {
   EXPECT_TRUE(calls.lastParamsNull);
 }
 
+// Lines a hostile writer might send: each one is an error event on its own line number, and
+// the commands after it still run.
+TEST_F(ScriptRunnerTest, HostileLinesAreErrorsAndTheScriptGoesOn) {
+  const std::string deepObject = std::string(10000, '{') + std::string(10000, '}');
+  std::string deepBag;
+  for (int i = 0; i < 10000; ++i) deepBag += "{\"a\":";
+  deepBag += "1" + std::string(10000, '}');
+  std::string script = "{\"cmd\":\"sleep\",\"ms\":1e999}\n"
+                       "1e400\n"
+                       "{\"cmd\":\"params\",\"bag\":{\"x\":1}}" + std::string(1, '\0') + "{{{garbage\n" +
+                       "{\"op\":\"collect\",\"request\":" + deepBag + "}\n" +
+                       "{\"cmd\":\"params\",\"bag\":" + deepBag + "}\n" +
+                       std::string(100000, '[') + std::string(100000, ']') + "\n" + deepObject + "\n" +
+                       "{\"cmd\":\"params\",\"bag\":null}\n";
+  std::vector<Json> events = run(script);
+  ASSERT_EQ(events.size(), 8u);
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(events[i]["event"], "error") << dumpLine(events[i]);
+    EXPECT_EQ(events[i]["line"], i + 1);
+    // The text names the fault; it never echoes the whole line.
+    EXPECT_LT(events[i]["text"].get<std::string>().size(), 300u) << dumpLine(events[i]);
+  }
+  EXPECT_EQ(dumpLine(events[7]), R"({"event":"params","result":true})");
+  EXPECT_EQ(calls.params, 1);
+}
+
 TEST_F(ScriptRunnerTest, ParamsGetTheBag) {
   run(R"({"cmd":"params","bag":[["PulseTimerDelay","i64",5],["x","y"]]})");
   EXPECT_FALSE(calls.lastParamsNull);

@@ -1,6 +1,7 @@
 // varnel-host in script mode end to end, with the plug-in of this build.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -35,6 +36,29 @@ TEST(RunnerScript, BadLineIsReportedAndTheNextOneRuns) {
   EXPECT_GT(run.find({{"event", "registry"}, {"path", "HKLM\\Software\\Nothing\\Here"}, {"value", nullptr}}, second),
             second)
       << run.transcript();
+}
+
+TEST(RunnerScript, HostileLinesNeverEndTheRunner) {
+  ScratchDir registry;
+  statrix_test::HostOptions options;
+  options.args = {"--script", "-", "--registry", registry.path()};
+  std::string deep;
+  for (int i = 0; i < 10000; ++i) deep += "{\"a\":";
+  deep += "1" + std::string(10000, '}');
+  options.input = "{\"cmd\":\"sleep\",\"ms\":1e999}\n"
+                  "1e400\n"
+                  "{\"cmd\":\"tick\"}" + std::string(1, '\0') + "{{{garbage\n" +
+                  "{\"op\":\"collect\",\"request\":" + deep + "}\n" +
+                  std::string(100000, '[') + "\n" +
+                  "{\"cmd\":\"regset\",\"path\":\"HKLM\\\\Software\\\\A\\\\name\\u0000tail\",\"type\":\"sz\",\"value\":\"x\"}\n";
+  HostRun run = statrix_test::runHost(options);
+  ASSERT_EQ(run.exitCode, 0) << run.transcript();
+  std::vector<Json> errors = run.named("error");
+  ASSERT_EQ(errors.size(), 6u) << run.transcript();
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(errors[i]["line"], i + 1) << run.transcript();
+  EXPECT_EQ(run.named("ticked").size(), 0u) << "the line with a NUL is refused whole";
+  EXPECT_FALSE(std::filesystem::exists(registry.path() + "/HKLM/Software/A/name"));
+  EXPECT_EQ(run.named("exited").size(), 1u) << run.transcript();
 }
 
 TEST(RunnerScript, ExitShutsThePluginDownBeforeReportingExited) {

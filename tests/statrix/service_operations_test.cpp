@@ -54,6 +54,17 @@ TEST_F(PerfmonOperations, UpdatesByAnAdministratorReachTheStoreByExactName) {
   EXPECT_EQ(collected(), expected);
 }
 
+TEST_F(PerfmonOperations, AnUpdateInAnotherCaseNeverRenamesACounter) {
+  const Pairs changes = {{L"DesktopSessions", L"7"}, {L"desktopsessions", L"9"}, {L"ALLSESSIONS", L"1"},
+                         {L"desktopsessions", L"10"}};
+  EXPECT_EQ(call(L"update", counterUpdate(changes)).result, true);
+  // The seeded spellings stay with their values; the other spellings are names of their own.
+  Pairs expected = seeded({{L"DesktopSessions", L"7"}});
+  expected.emplace_back(L"desktopsessions", L"10");
+  expected.emplace_back(L"ALLSESSIONS", L"1");
+  EXPECT_EQ(collected(), expected);
+}
+
 TEST_F(PerfmonOperations, UpdatesByUsersAndFailedImpersonationsAreRefused) {
   for (CORE::Caller caller : {CORE::Caller::User, CORE::Caller::Unknown}) {
     auto reply = call(L"update", counterUpdate({{L"AllSessions", L"99"}, {L"Intruder", L"1"}}), caller);

@@ -41,6 +41,24 @@ TEST(PulseTimer, AWarningBelowTheDelayMakesEveryPulseLate) {
   EXPECT_EQ(log.texts().back(), L"PulseTimer finished");
 }
 
+TEST(PulseTimer, AWarningThatIsNoNumberGetsTheDefault) {
+  CORE::PropertyBag params;
+  params.setInt(L"PulseTimerDelay", 1000);
+  EXPECT_EQ(PulseTimer::Settings::fromParams(params).warnMs, 2000u);
+  for (const wchar_t* text : {L"soon", L"", L"12abc"}) {
+    params.set(L"PulseTimerWarn", text);
+    EXPECT_EQ(PulseTimer::Settings::fromParams(params).warnMs, 2000u) << text;
+  }
+  CORE::PropertyBag nested;
+  params.setBag(L"PulseTimerWarn", nested);
+  EXPECT_EQ(PulseTimer::Settings::fromParams(params).warnMs, 2000u);
+  // Numbers, as numbers or as decimal text, are taken as they are, 0 included.
+  params.set(L"PulseTimerWarn", L"1500");
+  EXPECT_EQ(PulseTimer::Settings::fromParams(params).warnMs, 1500u);
+  params.setInt(L"PulseTimerWarn", 0);
+  EXPECT_EQ(PulseTimer::Settings::fromParams(params).warnMs, 0u);
+}
+
 TEST(PulseTimer, LogAllTracesPulsesOnTime) {
   LogRecorder log;
   CORE::PropertyBag params;

@@ -40,7 +40,7 @@ inline Reply call(const wchar_t* op, CORE::PropertyBag request = {}, CORE::Calle
 // A request whose "globalCounters" sub-bag holds `values`.
 inline CORE::PropertyBag counterUpdate(const Pairs& values) {
   CORE::PropertyBag counters, request;
-  for (const auto& [name, value] : values) counters.set(name, value);
+  for (const auto& [name, value] : values) counters.add(name, value);
   request.setBag(L"globalCounters", counters);
   return request;
 }

@@ -139,6 +139,20 @@ TEST_F(RegistryTest, RootSpellingsAndBadPaths) {
   EXPECT_FALSE(corestring(L"1").writeRegistry(path(L"Types\\Binary"), 3, false, false));  // unsupported type
 }
 
+TEST_F(RegistryTest, NamesHoldingANulAreRefusedNotCut) {
+  const corestring plain = path(L"Nul\\name");
+  ASSERT_TRUE(corestring(L"kept").writeRegistry(plain, 1, false, false));
+  const corestring valueName = plain + corestring(L"\0tail", 5);
+  const corestring keyName = runKey() + corestring(L"\\Nul\0tail\\name", 14);
+  for (const corestring& bad : {valueName, keyName}) {
+    EXPECT_FALSE(corestring(L"new").writeRegistry(bad, 1, false, false));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(CORE::registryWrite(bad, {1, corestring(L"new"), {}}));
+    EXPECT_FALSE(CORE::registryRead(bad).has_value());
+  }
+  EXPECT_EQ(corestring::readRegistry(plain, L"", false), corestring(L"kept"));
+}
+
 TEST_F(RegistryTest, ObserverSeesEveryCorestringWriteButNotTypedWrites) {
   RecordingObserver observer;
   CORE::setHostObserver(&observer);

@@ -98,6 +98,16 @@ TEST(ValueData, StoredDataIsReadUpToItsTerminatorsAndOddDataIsRefused) {
   EXPECT_EQ(registry_data::fromBytes(REG_SZ, nullptr, 4), std::nullopt);
 }
 
+TEST(ValueData, DataAtAnOddAddressIsRead) {
+  // RegSetValueExW takes bytes: the caller's buffer need not be aligned for wide characters.
+  std::vector<BYTE> buffer(1 + 4 * sizeof(wchar_t));
+  const std::wstring_view text(L"a\0b\0", 4);
+  std::memcpy(buffer.data() + 1, text.data(), text.size() * sizeof(wchar_t));
+  const DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+  EXPECT_EQ(registry_data::fromBytes(REG_SZ, buffer.data() + 1, size), sz(L"a"));
+  EXPECT_EQ(registry_data::fromBytes(REG_MULTI_SZ, buffer.data() + 1, size), multi({L"a", L"b"}));
+}
+
 TEST(FileNames, OnlyWhatAFileNameCannotHoldIsEscaped) {
   EXPECT_EQ(registry_names::encode("% Processor Time"), "% Processor Time");
   EXPECT_EQ(registry_names::encode("Avg. Disk sec/Read"), "Avg. Disk sec%2FRead");

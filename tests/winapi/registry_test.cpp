@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "registry_format.h"
 #include "temp_registry.h"
 
 namespace {
@@ -144,6 +145,40 @@ TEST_F(Registry, NamesThatAreNoFileNamesStayInsideTheirKey) {
   for (auto it = std::filesystem::recursive_directory_iterator(root_); it != decltype(it)(); ++it) ++entries;
   EXPECT_EQ(entries, 3u + 6u) << "HKLM, Software, Names and the six value files, nothing elsewhere";
   RegCloseKey(key);
+}
+
+TEST_F(Registry, ValuesLargerThanReadsAcceptAreRefusedWhenWritten) {
+  HKEY key = createKey(L"Software\\Size");
+  // The file holds the text and a newline: the largest text that fits, and one character more.
+  std::wstring text(winapi_linux::registry_format::kMaxContent - 1, L'x');
+  ASSERT_EQ(setSz(key, L"Largest", text), ERROR_SUCCESS);
+  EXPECT_EQ(query(key, L"Largest").data.size(), text.size());
+  text += L'x';
+  EXPECT_EQ(setSz(key, L"TooLarge", text), ERROR_FILE_TOO_LARGE);
+  EXPECT_EQ(query(key, L"TooLarge").status, ERROR_FILE_NOT_FOUND);
+  // An existing value keeps its old content.
+  ASSERT_EQ(setSz(key, L"Kept", L"old"), ERROR_SUCCESS);
+  EXPECT_EQ(setSz(key, L"Kept", text), ERROR_FILE_TOO_LARGE);
+  EXPECT_EQ(query(key, L"Kept").data, L"old");
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, AFailedDeepCreationLeavesNoKeysBehind) {
+  HKEY key = createKey(L"Software\\Deep");
+  RegCloseKey(key);
+  // The last name is too long for a file name: the keys made on the way there go again.
+  const std::wstring path = L"Software\\Deep\\A\\B\\C\\" + std::wstring(300, L'n');
+  key = nullptr;
+  EXPECT_NE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(std::filesystem::is_directory(file("HKLM/Software/Deep")));
+  EXPECT_TRUE(std::filesystem::is_empty(file("HKLM/Software/Deep")));
+  // Keys that existed before the call stay.
+  RegCloseKey(createKey(L"Software\\Deep\\A"));
+  EXPECT_NE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(std::filesystem::is_directory(file("HKLM/Software/Deep/A")));
+  EXPECT_TRUE(std::filesystem::is_empty(file("HKLM/Software/Deep/A")));
 }
 
 TEST_F(Registry, EnumerationIsOrderedAndSkipsHiddenFilesAndSubkeys) {

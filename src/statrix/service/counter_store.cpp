@@ -2,6 +2,11 @@
 // by "update", always under the service's lock.
 #include "service/statrix_service.h"
 
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace {
 
 constexpr const wchar_t* kSeededNames =
@@ -26,8 +31,25 @@ void statrix_service::mergeCounters(const CORE::PropertyBag& request) {
   const CORE::PropertyBag update = request.getBag(L"globalCounters");
   // One update is applied whole: a concurrent "collect" sees all of it or none.
   CORE::coresync sync(lock, false);
-  for (size_t i = 0; i < update.size(); ++i) {
-    const CORE::corestring name = update.getName(i);
-    counters.set(name, update.get(name, L"0"));
+  if (update.size() == 0) return;
+  // Names match exactly, case included: the bag's own lookup ignores case, and its `set` would
+  // give "DesktopSessions" the spelling of an update naming "desktopsessions". So the store is
+  // rebuilt with exact matching: known names keep their place, new ones are appended.
+  std::vector<std::pair<CORE::corestring, CORE::corestring>> entries;
+  std::map<std::wstring, size_t> index;
+  for (size_t i = 0; i < counters.size(); ++i) {
+    index.emplace(counters.getName(i).str(), entries.size());
+    entries.emplace_back(counters.getName(i), counters.stringAt(i));
   }
+  for (size_t i = 0; i < update.size(); ++i) {
+    CORE::corestring name = update.getName(i);
+    // The entry's own value: a lookup by name would find the first entry of any spelling.
+    CORE::corestring value = update.typeAt(i) == CORE::PropertyBag::Type::Bag ? CORE::corestring(L"0")
+                                                                              : update.stringAt(i);
+    auto [it, added] = index.emplace(name.str(), entries.size());
+    if (added) entries.emplace_back(std::move(name), std::move(value));
+    else entries[it->second].second = std::move(value);
+  }
+  counters.clear();
+  for (const auto& [name, value] : entries) counters.add(name, value);
 }

@@ -6,8 +6,8 @@
 PulseTimer::Settings PulseTimer::Settings::fromParams(const CORE::PropertyBag& params) {
   Settings s;
   s.delayMs = static_cast<uint32_t>(params.getInt(L"PulseTimerDelay", 0));
-  s.warnMs = params.has(L"PulseTimerWarn") ? static_cast<uint32_t>(params.getInt(L"PulseTimerWarn", 0))
-                                           : s.delayMs * 2u;
+  // Missing, or not a number: twice the delay (a threshold of 0 would report every pulse late).
+  s.warnMs = static_cast<uint32_t>(params.getInt(L"PulseTimerWarn", static_cast<int32_t>(s.delayMs * 2u)));
   s.logAll = params.getBool(L"PulseTimerLogAll", false);
   return s;
 }

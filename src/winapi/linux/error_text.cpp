@@ -35,6 +35,7 @@ constexpr SystemMessage kMessages[] = {
     {193, L"%1 is not a valid Win32 application.\r\n"},
     {203, L"The system could not find the environment option that was entered.\r\n"},
     {206, L"The filename or extension is too long.\r\n"},
+    {223, L"The file size exceeds the limit allowed and cannot be saved.\r\n"},
     {234, L"More data is available.\r\n"},
     {258, L"The wait operation timed out.\r\n"},
     {259, L"No more data is available.\r\n"},

@@ -13,10 +13,13 @@ void appendText(std::vector<BYTE>& out, std::wstring_view text) {
   out.insert(out.end(), sizeof(WCHAR), BYTE{0});
 }
 
-// The characters of a blob; a trailing partial character is ignored.
-std::wstring_view characters(const BYTE* data, DWORD size) {
+// The characters of a blob; a trailing partial character is ignored. Copied out, since callers
+// may pass data at any address and wide characters must not be read from a misaligned one.
+std::wstring characters(const BYTE* data, DWORD size) {
   if (!data) return {};
-  return {reinterpret_cast<const WCHAR*>(data), size / sizeof(WCHAR)};
+  std::wstring text(size / sizeof(WCHAR), L'\0');
+  if (!text.empty()) std::memcpy(text.data(), data, text.size() * sizeof(WCHAR));
+  return text;
 }
 
 }  // namespace
@@ -47,7 +50,7 @@ std::optional<registry_format::Value> fromBytes(DWORD type, const BYTE* data, DW
   switch (type) {
     case REG_SZ:
     case REG_EXPAND_SZ: {
-      std::wstring_view text = characters(data, size);
+      const std::wstring text = characters(data, size);
       value.text = text.substr(0, text.find(L'\0'));
       return value;
     }
@@ -58,7 +61,8 @@ std::optional<registry_format::Value> fromBytes(DWORD type, const BYTE* data, DW
       return value;
     case REG_MULTI_SZ: {
       value.type = REG_MULTI_SZ;
-      std::wstring_view rest = characters(data, size);
+      const std::wstring all = characters(data, size);
+      std::wstring_view rest = all;
       // Items up to the empty one that ends the list (or the end of the data).
       while (!rest.empty()) {
         size_t end = rest.find(L'\0');

@@ -25,6 +25,10 @@ struct Value {
   bool operator==(const Value&) const = default;
 };
 
+// The largest value file in bytes, written or read: a value whose file would be larger is
+// refused when it is written, so every value written can be read back.
+inline constexpr size_t kMaxContent = size_t{16} << 20;
+
 // nullopt when the content is malformed (the caller answers ERROR_INVALID_DATA).
 LAYER_VISIBLE std::optional<Value> parse(std::string_view content);
 // nullopt when the file format cannot hold the value: an empty item or one with a newline in a

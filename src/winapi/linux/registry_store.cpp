@@ -16,9 +16,6 @@
 namespace winapi_linux::registry_store {
 namespace {
 
-// Larger value files are refused rather than read into memory (Windows caps values near 1 MB).
-constexpr off_t kMaxValueFile = 16 << 20;
-
 enum class Kind { Key, Value };
 
 LONG fromErrno(int error) {
@@ -52,9 +49,14 @@ LONG forEachName(const std::string& dir, Visit visit) {
   return ERROR_SUCCESS;
 }
 
+// A NUL cannot be part of a name: the Win32 calls end names there, so accepting one here would
+// let "name<NUL>tail" and "name" alias.
+bool validName(std::wstring_view name) { return name.find(L'\0') == std::wstring_view::npos; }
+
 // The file name of the entry called `name` (empty when there is none).
 LONG findEntry(const std::string& dir, std::wstring_view name, Kind kind, std::string& fileName) {
   fileName.clear();
+  if (!validName(name)) return ERROR_INVALID_PARAMETER;
   auto utf8 = wide_text::toUtf8(name);
   if (!utf8) return ERROR_INVALID_PARAMETER;
   std::string exact = registry_names::encode(*utf8);
@@ -93,7 +95,8 @@ LONG readFile(const std::string& path, std::string& content) {
   if (!fd.valid()) return fromErrno(errno);
   struct stat st {};
   if (fstat(fd.get(), &st) != 0) return fromErrno(errno);
-  if (st.st_size > kMaxValueFile) return ERROR_INVALID_DATA;
+  // Larger files were not written by this registry: refused rather than read into memory.
+  if (st.st_size > static_cast<off_t>(registry_format::kMaxContent)) return ERROR_INVALID_DATA;
   content.clear();
   char buffer[4096];
   for (;;) {
@@ -102,7 +105,7 @@ LONG readFile(const std::string& path, std::string& content) {
     if (n < 0) return fromErrno(errno);
     if (n == 0) return ERROR_SUCCESS;
     content.append(buffer, static_cast<size_t>(n));
-    if (content.size() > static_cast<size_t>(kMaxValueFile)) return ERROR_INVALID_DATA;
+    if (content.size() > registry_format::kMaxContent) return ERROR_INVALID_DATA;
   }
 }
 
@@ -150,23 +153,36 @@ class TempFile {
 LONG openKey(const std::string& baseDir, std::wstring_view subKey, bool create, std::string& dir, bool* created) {
   if (created) *created = false;
   dir = baseDir;
+  const std::vector<std::wstring_view> names = components(subKey);
+  // Checked before anything is made, so a bad name deep in the path leaves nothing behind.
+  for (std::wstring_view name : names)
+    if (!validName(name) || !wide_text::toUtf8(name)) return ERROR_INVALID_PARAMETER;
   if (create) {
     if (LONG rc = makeDirectories(baseDir)) return rc;
   }
-  for (std::wstring_view name : components(subKey)) {
+  // Keys this call made, removed again (deepest first) when a later step fails. rmdir only
+  // removes empty directories, so a key another writer filled meanwhile stays.
+  std::vector<std::string> made;
+  auto fail = [&made](LONG rc) {
+    for (auto it = made.rbegin(); it != made.rend(); ++it) rmdir(it->c_str());
+    return rc;
+  };
+  for (std::wstring_view name : names) {
     std::string fileName;
     LONG rc = findEntry(dir, name, Kind::Key, fileName);
     if (rc == ERROR_KEY_DELETED) rc = ERROR_FILE_NOT_FOUND;
-    if (rc != ERROR_SUCCESS) return rc;
+    if (rc != ERROR_SUCCESS) return fail(rc);
     if (fileName.empty()) {
       if (!create) return ERROR_FILE_NOT_FOUND;
       fileName = registry_names::encode(*wide_text::toUtf8(name));
       if (mkdir((dir + "/" + fileName).c_str(), 0755) == 0) {
+        made.push_back(dir + "/" + fileName);
         if (created) *created = true;
       } else {
         // EEXIST with a directory: another writer made the key a moment ago.
         int error = errno;
-        if (error != EEXIST || !isKind(dir + "/" + fileName, Kind::Key)) return fromErrno(error);
+        if (error != EEXIST || !isKind(dir + "/" + fileName, Kind::Key)) return fail(fromErrno(error));
+        if (created) *created = false;
       }
     } else if (created) {
       *created = false;
@@ -191,6 +207,7 @@ LONG readValue(const std::string& keyDir, std::wstring_view name, registry_forma
 LONG writeValue(const std::string& keyDir, std::wstring_view name, const registry_format::Value& value) {
   auto content = registry_format::format(value);
   if (!content) return ERROR_INVALID_PARAMETER;
+  if (content->size() > registry_format::kMaxContent) return ERROR_FILE_TOO_LARGE;
   std::string fileName;
   if (LONG rc = findEntry(keyDir, name, Kind::Value, fileName)) return rc;
   // A new value takes the caller's spelling; an existing one keeps its own.

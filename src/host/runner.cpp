@@ -90,6 +90,9 @@ int runHost(const std::vector<std::string>& args, std::istream& in, std::ostream
   if (!writeSettings(options, error)) return fail(err, error);
   if (options.helpdesk && !framework.setHelpdesk(true)) return fail(err, "cannot install the help-desk worker");
 
+  // Human mode: a SIGTERM from here on ends the run cleanly, even before the plug-in is up.
+  if (script == nullptr) armStopSignals();
+
   std::optional<MetricsEndpoint> endpoint;
   if (options.metricsListen) {
     endpoint.emplace(framework);

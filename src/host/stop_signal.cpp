@@ -15,10 +15,13 @@ void onStopSignal(int) { stopRequested = 1; }
 
 }  // namespace
 
-void waitForStop(std::optional<uint32_t> seconds) {
-  stopRequested = 0;
+void armStopSignals() {
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
+}
+
+void waitForStop(std::optional<uint32_t> seconds) {
+  armStopSignals();
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds.value_or(0));
   // A short poll keeps this portable: the handler may only set a flag.
   while (stopRequested == 0 && (!seconds || std::chrono::steady_clock::now() < deadline))

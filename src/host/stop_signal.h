@@ -5,8 +5,12 @@
 
 namespace vhost {
 
-// Returns when SIGINT or SIGTERM arrives or, if given, `seconds` have passed. The default
-// signal actions are restored on return.
+// Catches SIGINT and SIGTERM from now on, so a stop request that arrives while the plug-in is
+// still starting is kept for waitForStop instead of killing the runner.
+void armStopSignals();
+
+// Returns when SIGINT or SIGTERM arrives (or arrived since armStopSignals) or, if given,
+// `seconds` have passed. The default signal actions are restored on return.
 void waitForStop(std::optional<uint32_t> seconds);
 
 }  // namespace vhost

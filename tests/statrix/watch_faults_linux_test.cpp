@@ -53,14 +53,16 @@ class FaultyTree {
     for (size_t i = 0; i < kProcesses; ++i) processes_[i] = original(i);
   }
 
-  // A pass interval of 1000 clock ticks, `busy` of them busy. With `processTimes`, two
-  // processes use up to half of the busy ticks each, so that the processes never use more than
-  // the processors did.
+  // A pass interval of 1000 clock ticks, `busy` of them busy; `stat` and `meminfo` are whole
+  // again, so their faults last one pass. With `processTimes`, two processes use up to half of
+  // the busy ticks each, so that the processes never use more than the processors did.
   void advance(uint64_t busy, bool processTimes) {
     cpu_.user += busy;
     cpu_.idle += 1000 - busy;
     clear(tree_, "stat");
     tree_.setCpus({cpu_});
+    clear(tree_, "meminfo");
+    tree_.setMeminfo(kTotalKb, kAvailableKb);
     for (int k = 0; processTimes && k < 2; ++k) {
       const size_t i = random_() % kProcesses;
       processes_[i].utime += random_() % (busy / 2 + 1);
@@ -229,6 +231,9 @@ class WatchFaultsTest : public ::testing::Test {
     EXPECT_EQ(results[0], !memoryFailed) << "pass " << pass;
     ASSERT_TRUE(state_.watchEnabled()) << "pass " << pass << ": a transient fault switched the watch off";
     ASSERT_EQ(recorder_.count(Event::Log, L"EXCEPTION IN CpuAndMemWatch"), 0u) << "pass " << pass;
+    seen_.memoryFailures += memoryFailed ? 1 : 0;
+    seen_.cpuFigures += recorder_.count(Event::Log, L"System CPU use");
+    seen_.processAlarms += recorder_.count(Event::Log, L"PROCESS_ALARM");
 
     expectPercent(state_.cpuPercent(), "system CPU", pass);
     expectPercent(state_.memPercent(), "memory load", pass);
@@ -295,6 +300,10 @@ class WatchFaultsTest : public ::testing::Test {
     EXPECT_EQ(recorder_.count(Event::Log, L"PROCESS_ALARM_MEMORY"), 3u);
   }
 
+  // What the passes did, to show that the faults and the evaluations both happened.
+  struct Seen {
+    size_t memoryFailures = 0, cpuFigures = 0, processAlarms = 0;
+  } seen_;
   FixtureTree tree_;
   FaultyTree faults_{tree_, 7};
   watch_test::Recorder recorder_;
@@ -310,13 +319,17 @@ TEST_F(WatchFaultsTest, FaultsBetweenPassesNeverSwitchTheWatchOffNorLeaveTheRang
     if (HasFatalFailure()) return;
     if (pass % 5 == 4) faults_.restore();
   }
+  EXPECT_GT(seen_.memoryFailures, 0u);
+  EXPECT_GT(seen_.cpuFigures, 30u);
+  EXPECT_GT(seen_.processAlarms, 50u);
   expectCleanFiguresReturn();
 }
 
 TEST_F(WatchFaultsTest, FaultsDuringPassesNeverSwitchTheWatchOffNorLeaveTheRange) {
   // Only the fault thread writes the tree while it runs; the passes run on the timer's thread.
   // Process times stay put: a pass reads the processes and the processors at different
-  // moments, and the processes' share of a time the pass did not see whole has no bound.
+  // moments, so with both moving in between, the processes' time has no bound against the
+  // processor time the pass measured.
   std::atomic<bool> stop{false};
   std::atomic<int> rounds{0};
   std::thread chaos([&] {

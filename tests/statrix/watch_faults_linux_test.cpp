@@ -312,7 +312,7 @@ class WatchFaultsTest : public ::testing::Test {
 };
 
 TEST_F(WatchFaultsTest, FaultsBetweenPassesNeverSwitchTheWatchOffNorLeaveTheRange) {
-  for (int pass = 0; pass < 200; ++pass) {
+  for (int pass = 0; pass < 160; ++pass) {
     faults_.advance(faults_.random()() % 1001, true);
     for (int k = 0; k < 3; ++k) faults_.injectFault();
     passWithinRange(pass);
@@ -344,7 +344,7 @@ TEST_F(WatchFaultsTest, FaultsDuringPassesNeverSwitchTheWatchOffNorLeaveTheRange
       ADD_FAILURE() << "the fault thread failed: " << e.what();
     }
   });
-  for (int pass = 0; pass < 150 && !HasFatalFailure(); ++pass) passWithinRange(pass);
+  for (int pass = 0; pass < 120 && !HasFatalFailure(); ++pass) passWithinRange(pass);
   stop = true;
   chaos.join();
   expectCleanFiguresReturn();

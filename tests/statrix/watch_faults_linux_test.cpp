@@ -1,0 +1,353 @@
+// Fault injection under the watch: procfs files vanish, shrink, grow, turn into directories and
+// are garbled between and during passes. The watch stays on, every figure stays in 0..100, and
+// once the faults stop the figures are exactly those of the clean tree again.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "cpumem/perfmon_scheduler.h"
+#include "cpumem/watch_state.h"
+#include "statrix/cpumem_watch_env.h"
+#include "support/linux/fixture_tree.h"
+
+namespace {
+
+using statrix_test::FakeCpu;
+using statrix_test::FakeProcess;
+using statrix_test::FixtureTree;
+using watch_test::Event;
+
+const std::wstring kSettings = L"HKLM\\Software\\Vantrel\\Orvane\\Performance Alarms\\";
+constexpr uint32_t kFirstPid = 1000;
+constexpr size_t kProcesses = 8;
+constexpr uint64_t kTotalKb = 1000000;  // memory load 60 with 400000 kB available
+constexpr uint64_t kAvailableKb = 400000;
+
+// Process i of the clean tree: session 1 + i % 3, 20000 kB of private memory per index (a
+// memory share of 2i %), so that the process memory alarm at 10 % fires for some.
+FakeProcess original(size_t i) {
+  const auto pid = kFirstPid + static_cast<uint32_t>(i);
+  return {pid, "proc" + std::to_string(pid), 100 + i, 50, 1000 + i, 20000 * i, 0, 1 + static_cast<uint32_t>(i % 3), 0};
+}
+
+// Removes whatever an earlier fault left at `relative`: file or directory.
+void clear(FixtureTree& tree, const std::string& relative) {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(tree.root()) / relative, ignored);
+}
+
+// `text` cut at a random place (possibly to nothing).
+std::string cut(const std::string& text, std::mt19937& random) { return text.substr(0, random() % text.size()); }
+
+// The tree's live figures and the faults applied to them. Only one thread uses an instance.
+class FaultyTree {
+ public:
+  FaultyTree(FixtureTree& tree, uint32_t seed) : tree_(tree), random_(seed) {
+    for (size_t i = 0; i < kProcesses; ++i) processes_[i] = original(i);
+  }
+
+  // A pass interval of 1000 clock ticks, `busy` of them busy; `stat` and `meminfo` are whole
+  // again, so their faults last one pass. With `processTimes`, two processes use up to half of
+  // the busy ticks each, so that the processes never use more than the processors did.
+  void advance(uint64_t busy, bool processTimes) {
+    cpu_.user += busy;
+    cpu_.idle += 1000 - busy;
+    clear(tree_, "stat");
+    tree_.setCpus({cpu_});
+    clear(tree_, "meminfo");
+    tree_.setMeminfo(kTotalKb, kAvailableKb);
+    for (int k = 0; processTimes && k < 2; ++k) {
+      const size_t i = random_() % kProcesses;
+      processes_[i].utime += random_() % (busy / 2 + 1);
+      tree_.removeProcess(processes_[i].pid);  // whatever faults it had are gone with it
+      tree_.addProcess(processes_[i]);
+    }
+  }
+
+  // One fault on a random process, or on `stat` or `meminfo`.
+  void injectFault() {
+    const size_t i = random_() % kProcesses;
+    FakeProcess& p = processes_[i];
+    const std::string dir = std::to_string(p.pid) + "/";
+    const std::string stat = FixtureTree::statText(p);
+    switch (random_() % 14) {
+      case 0:
+        tree_.removeProcess(p.pid);  // ended
+        break;
+      case 1:
+        clear(tree_, dir + "stat");
+        tree_.writeFile(dir + "stat", cut(stat, random_));  // shrunk
+        break;
+      case 2:
+        clear(tree_, dir + "stat");
+        tree_.writeFile(dir + "stat", stat + " 1 2 3 4 5 6 7 8 9\nmore 1 2\n");  // grown
+        break;
+      case 3:
+        clear(tree_, dir + "statm");
+        tree_.writeFile(dir + "statm/x", "");  // a directory now
+        break;
+      case 4:
+        clear(tree_, dir + "stat");
+        tree_.writeFile(dir + "stat/x", "");
+        break;
+      case 5:
+        clear(tree_, dir + "status");
+        tree_.writeFile(dir + "status", cut(FixtureTree::statusText(p), random_));
+        break;
+      case 6:
+        clear(tree_, random_() % 2 == 0 ? dir + "sessionid" : dir + "status");
+        break;
+      case 7: {
+        // Ended and a new process started under its pid, with less CPU time than the old one.
+        tree_.removeProcess(p.pid);
+        p.starttime += 100;
+        p.utime = random_() % 20;
+        tree_.addProcess(p);
+        break;
+      }
+      case 8:
+        clear(tree_, dir + "statm");
+        tree_.writeFile(dir + "statm", "262 25");  // cut off
+        break;
+      case 9:
+        clear(tree_, "meminfo");
+        if (random_() % 2 == 0) tree_.writeFile("meminfo/x", "");  // missing, or a directory
+        break;
+      case 10: {
+        std::string text = meminfoText();
+        if (random_() % 2 == 0) {
+          text = cut(text, random_);
+        } else {
+          text[text.find("kB") - 3] = 'x';  // a letter in MemTotal
+        }
+        clear(tree_, "meminfo");
+        tree_.writeFile("meminfo", text);
+        break;
+      }
+      case 11:
+        clear(tree_, "stat");
+        if (random_() % 2 == 0) tree_.writeFile("stat/x", "");
+        break;
+      case 12: {
+        const std::string text = statText();
+        clear(tree_, "stat");
+        tree_.writeFile("stat", cut(text, random_));
+        break;
+      }
+      default:
+        clear(tree_, "stat");
+        tree_.writeFile("stat", "cpu  garbled\nbtime\n");
+        break;
+    }
+  }
+
+  // Every file back to the live figures.
+  void restore() {
+    clear(tree_, "stat");
+    tree_.setCpus({cpu_});
+    clear(tree_, "meminfo");
+    tree_.setMeminfo(kTotalKb, kAvailableKb);
+    for (const FakeProcess& p : processes_) {
+      tree_.removeProcess(p.pid);
+      tree_.addProcess(p);
+    }
+  }
+
+  // The clean tree, every process with its original figures.
+  void restoreOriginals() {
+    for (size_t i = 0; i < kProcesses; ++i) processes_[i] = original(i);
+    restore();
+  }
+
+  const FakeProcess& process(size_t i) const { return processes_[i]; }
+  std::mt19937& random() { return random_; }
+
+ private:
+  std::string statText() const {
+    clear(tree_, "stat");
+    tree_.setCpus({cpu_});
+    return readBack("stat");
+  }
+  std::string meminfoText() const {
+    clear(tree_, "meminfo");
+    tree_.setMeminfo(kTotalKb, kAvailableKb);
+    return readBack("meminfo");
+  }
+  std::string readBack(const char* name) const {
+    std::ifstream in(std::filesystem::path(tree_.root()) / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  FixtureTree& tree_;
+  std::mt19937 random_;
+  FakeCpu cpu_{1000, 0, 500, 8000};
+  FakeProcess processes_[kProcesses];
+};
+
+class WatchFaultsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    watch_test::temporaryRegistry();
+    CORE::setManualTimers(true);
+  }
+
+  void SetUp() override {
+    std::filesystem::remove_all(watch_test::temporaryRegistry() / "HKLM/Software/Vantrel/Orvane/Performance Alarms");
+    setSetting(L"OverallCpuPercentage", L"50");
+    setSetting(L"ProcessCpuPercentage", L"20");
+    setSetting(L"ProcessMemoryPercentage", L"10");
+    faults_.restoreOriginals();
+    tree_.activate();
+    ASSERT_TRUE(CORE::installSinkWorker(L"AgentHelpDesk", &watch_test::Recorder::sink));
+    watch_ = new PerfmonScheduler();
+    watch_->start();
+    recorder_.clear();
+  }
+
+  void TearDown() override {
+    watch_->stop();
+    watch_->Release();
+    CORE::removeSinkWorker(L"AgentHelpDesk");
+  }
+
+  static void setSetting(const std::wstring& name, const wchar_t* text) {
+    ASSERT_TRUE(CORE::registryWrite(kSettings + name, {1, text, {}}));
+  }
+
+  // One pass, then the checks that hold whatever the faults did: the timer still runs and the
+  // watch is still on; a pass fails only where the memory status could not be read; every
+  // figure is a number within 0..100.
+  void passWithinRange(int pass) {
+    const std::vector<bool> results = CORE::tickTimers();
+    ASSERT_EQ(results.size(), 1u) << "pass " << pass << ": the watch timer stopped";
+    const bool memoryFailed = recorder_.count(Event::Log, L"GlobalMemoryStatusEx FAILED") != 0;
+    EXPECT_EQ(results[0], !memoryFailed) << "pass " << pass;
+    ASSERT_TRUE(state_.watchEnabled()) << "pass " << pass << ": a transient fault switched the watch off";
+    ASSERT_EQ(recorder_.count(Event::Log, L"EXCEPTION IN CpuAndMemWatch"), 0u) << "pass " << pass;
+    seen_.memoryFailures += memoryFailed ? 1 : 0;
+    seen_.cpuFigures += recorder_.count(Event::Log, L"System CPU use");
+    seen_.processAlarms += recorder_.count(Event::Log, L"PROCESS_ALARM");
+
+    expectPercent(state_.cpuPercent(), "system CPU", pass);
+    expectPercent(state_.memPercent(), "memory load", pass);
+    EXPECT_LE(state_.getCpu(), 100) << pass;
+    EXPECT_LE(state_.getMem(), 100) << pass;
+    for (const wchar_t* name : {L"CpuPercentage", L"MemoryPercentage"}) {
+      for (const std::wstring& value : recorder_.writes(name)) {
+        EXPECT_LE(std::stoul(value), 100u) << pass;
+      }
+    }
+    for (size_t i = 0; i < kProcesses; ++i) {
+      if (const ProcessRecord* record = state_.processes().find(kFirstPid + static_cast<uint32_t>(i))) {
+        expectPercent(record->cpuPercent, "process CPU", pass);
+        expectPercent(record->memPercent, "process memory", pass);
+      }
+    }
+    const std::vector<Event> messages = recorder_.of(Event::Message);
+    ASSERT_EQ(messages.size(), 1u) << pass;  // the help-desk message goes out on every pass
+    const CORE::PropertyBag& bag = messages[0].bag;
+    for (const wchar_t* key : {L"overall_cpu", L"overall_mem"}) {
+      EXPECT_GE(bag.getInt64(key, -1), 0) << pass;
+      EXPECT_LE(bag.getInt64(key, -1), 100) << pass;
+    }
+    for (size_t k = 0; k < bag.size(); ++k) {
+      const std::wstring name = bag.getName(k).str();
+      if (name != L"sessionCpuMetric" && name != L"sessionMemMetric") continue;
+      const int64_t value = bag.bagAt(k).getInt64(name == L"sessionCpuMetric" ? L"cpu" : L"mem", -1);
+      EXPECT_GE(value, 0) << pass;
+      EXPECT_LE(value, 100) << pass;
+    }
+    recorder_.clear();
+  }
+
+  static void expectPercent(float value, const char* what, int pass) {
+    EXPECT_FALSE(std::isnan(value)) << what << ", pass " << pass;
+    EXPECT_GE(value, 0.0f) << what << ", pass " << pass;
+    EXPECT_LE(value, 100.0f) << what << ", pass " << pass;
+  }
+
+  // After the faults: the clean tree, a baseline pass, then one interval of known figures
+  // gives exactly the clean figures.
+  void expectCleanFiguresReturn() {
+    faults_.restoreOriginals();
+    recorder_.clear();
+    ASSERT_EQ(CORE::tickTimers(), std::vector<bool>{true});
+    faults_.advance(300, true);  // 30 % busy; two processes use up to 150 ticks of it each
+    recorder_.clear();
+    ASSERT_EQ(CORE::tickTimers(), std::vector<bool>{true});
+    EXPECT_TRUE(state_.watchEnabled());
+    EXPECT_EQ(state_.cpuPercent(), 30.0f);
+    EXPECT_EQ(state_.memPercent(), 60.0f);
+    EXPECT_EQ(recorder_.writes(L"CpuPercentage"), std::vector<std::wstring>{L"30"});
+    EXPECT_EQ(recorder_.writes(L"MemoryPercentage"), std::vector<std::wstring>{L"60"});
+    EXPECT_EQ(recorder_.count(Event::Log, L"CPU-ALARM"), 0u);
+    EXPECT_EQ(state_.processes().size(), kProcesses);
+    for (size_t i = 0; i < kProcesses; ++i) {
+      const ProcessRecord* record = state_.processes().find(kFirstPid + static_cast<uint32_t>(i));
+      ASSERT_NE(record, nullptr) << i;
+      const uint64_t used = faults_.process(i).utime - original(i).utime;
+      EXPECT_EQ(record->cpuPercent, static_cast<float>(static_cast<double>(used) * 100.0 / 1000.0)) << i;
+      EXPECT_EQ(record->memPercent, static_cast<float>(2.0 * static_cast<double>(i))) << i;
+    }
+    // Memory alarms for the processes at 10 % and above (5, 6 and 7), one line each.
+    EXPECT_EQ(recorder_.count(Event::Log, L"PROCESS_ALARM_MEMORY"), 3u);
+  }
+
+  // What the passes did, to show that the faults and the evaluations both happened.
+  struct Seen {
+    size_t memoryFailures = 0, cpuFigures = 0, processAlarms = 0;
+  } seen_;
+  FixtureTree tree_;
+  FaultyTree faults_{tree_, 7};
+  watch_test::Recorder recorder_;
+  PerfmonScheduler* watch_ = nullptr;
+  WatchState& state_ = WatchState::instance();
+};
+
+TEST_F(WatchFaultsTest, FaultsBetweenPassesNeverSwitchTheWatchOffNorLeaveTheRange) {
+  for (int pass = 0; pass < 160; ++pass) {
+    faults_.advance(faults_.random()() % 1001, true);
+    for (int k = 0; k < 3; ++k) faults_.injectFault();
+    passWithinRange(pass);
+    if (HasFatalFailure()) return;
+    if (pass % 5 == 4) faults_.restore();
+  }
+  EXPECT_GT(seen_.memoryFailures, 0u);
+  EXPECT_GT(seen_.cpuFigures, 30u);
+  EXPECT_GT(seen_.processAlarms, 50u);
+  expectCleanFiguresReturn();
+}
+
+TEST_F(WatchFaultsTest, FaultsDuringPassesNeverSwitchTheWatchOffNorLeaveTheRange) {
+  // Only the fault thread writes the tree while it runs; the passes run on the timer's thread.
+  // Process times stay put: a pass reads the processes and the processors at different
+  // moments, so with both moving in between, the processes' time has no bound against the
+  // processor time the pass measured.
+  std::atomic<bool> stop{false};
+  std::atomic<int> rounds{0};
+  std::thread chaos([&] {
+    FaultyTree faults(tree_, 11);
+    try {
+      while (!stop.load()) {
+        faults.advance(faults.random()() % 1001, false);
+        faults.injectFault();
+        if (rounds.fetch_add(1) % 5 == 4) faults.restore();
+      }
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "the fault thread failed: " << e.what();
+    }
+  });
+  for (int pass = 0; pass < 120 && !HasFatalFailure(); ++pass) passWithinRange(pass);
+  stop = true;
+  chaos.join();
+  expectCleanFiguresReturn();
+}
+
+}  // namespace

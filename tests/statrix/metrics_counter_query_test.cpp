@@ -132,30 +132,6 @@ TEST_F(CounterQueryTest, LookupSizesAreNotTakenOnTrust) {
   EXPECT_EQ(out.str(), L"System");
 }
 
-TEST_F(CounterQueryTest, WildcardsFollowTheCurrentInstanceList) {
-  fake.objects[L"PhysicalDisk"] = {{L"Disk Reads/sec", L"% Disk Time"}, {L"sda", L"_Total"}};
-  for (const wchar_t* p : {L"\\PhysicalDisk(sda)\\Disk Reads/sec", L"\\PhysicalDisk(_Total)\\Disk Reads/sec",
-                           L"\\PhysicalDisk(sdb)\\Disk Reads/sec"})
-    fake.paths[p] = {1.0};
-  CounterQuery query(fake.functions(), names);
-  const std::vector<MetricDefinition> table{def(L"PhysicalDisk", L"Disk Reads/sec", L"*", L"", 1000)};
-  query.updateCounters(table);
-  EXPECT_EQ(query.counterCount(), 2u);
-  EXPECT_EQ(query.counters().count(L"PhysicalDisk^Disk Reads/sec^sda^PhysicalDisk|Disk Reads/sec|sda^0^0"), 1u);
-  // A disk appears: the next update adds it; one vanishes: its counter stays until it fails.
-  fake.objects[L"PhysicalDisk"].instances = {L"sdb", L"_Total"};
-  query.updateCounters(table);
-  EXPECT_EQ(query.counterCount(), 3u);
-  std::vector<MetricValue> values;
-  ASSERT_TRUE(query.collectValues(values));
-  for (const MetricValue& v : values) EXPECT_EQ(v.value, 1.0);  // the wildcard's scale is not carried
-  // An object without instances pairs with nothing, silently.
-  fake.objects[L"Memory"] = {{L"Available Bytes"}, {}};
-  const size_t before = recorder.of(Event::Log).size();
-  query.updateCounters({def(L"Memory", L"*", L"*", L"")});
-  EXPECT_EQ(recorder.of(Event::Log).size(), before);
-}
-
 TEST_F(CounterQueryTest, FailedEnumerationsWarnAndAbsurdSizesAreRefused) {
   CounterQuery query(fake.functions(), names);
   query.updateCounters({def(L"Nothing", L"*", L"*", L"")});
@@ -170,41 +146,6 @@ TEST_F(CounterQueryTest, FailedEnumerationsWarnAndAbsurdSizesAreRefused) {
   query.updateCounters({def(L"PhysicalDisk", L"*", L"*", L"")});
   EXPECT_EQ(logs(CORE::Warn, L"Failed to list counters for object PhysicalDisk, error: 0xc0000bc2"), 1u);
   EXPECT_EQ(query.counterCount(), 0u);
-}
-
-TEST_F(CounterQueryTest, TwoFailedTrackedReadsInARowRemoveTheCounterUntilTheNextUpdate) {
-  CounterQuery query(fake.functions(), names);
-  const std::vector<MetricDefinition> table{def(L"System", L"Processor Queue Length", L"", L"Q"),
-                                            def(L"PhysicalDisk", L"Avg. Disk sec/Read", L"_Total", L"R")};
-  query.updateCounters(table);
-  std::vector<MetricValue> values;
-  // One failure, then success: the counter stays and is logged once.
-  fake.paths[kQueue].status = PDH_INVALID_DATA;
-  ASSERT_TRUE(query.collectValuesTracked(values));
-  EXPECT_EQ(query.failureCount(), 1u);
-  fake.paths[kQueue].status = 0;
-  ASSERT_TRUE(query.collectValuesTracked(values));
-  EXPECT_EQ(query.failureCount(), 0u);
-  EXPECT_EQ(logs(CORE::Debug, L"Failed to get data from counter, error: 0xc0000bc6"), 1u);
-  // Failures in the untracked collection are errors and never remove anything.
-  fake.paths[kQueue].status = PDH_INVALID_DATA;
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(query.collectValues(values));
-  EXPECT_EQ(logs(CORE::Error, L"Failed to get data from counter, error: 0xc0000bc6, perf counter path "
-                              L"\\System\\Processor Queue Length"),
-            3u);
-  EXPECT_EQ(query.counterCount(), 2u);
-  // Two tracked failures in a row: removed, with the new count.
-  values.clear();
-  ASSERT_TRUE(query.collectValuesTracked(values));
-  ASSERT_TRUE(query.collectValuesTracked(values));
-  EXPECT_EQ(query.counterCount(), 1u);
-  EXPECT_EQ(values.size(), 2u);  // the other counter, read twice
-  EXPECT_EQ(logs(CORE::Debug, L"Erase the failure counter, metrics count: 1"), 1u);
-  EXPECT_EQ(fake.removed, std::vector<std::wstring>{kQueue});
-  // The table still holds it: the next update adds it back.
-  query.updateCounters(table);
-  EXPECT_EQ(query.counterCount(), 2u);
-  EXPECT_EQ(logs(CORE::Debug, L"Add counter: System, Processor Queue Length"), 2u);
 }
 
 TEST_F(CounterQueryTest, ValueMarkedInvalidByItsOwnStatusIsAFailedRead) {
@@ -240,32 +181,6 @@ TEST_F(CounterQueryTest, FailedCollectionAppendsNothingAndFailedRemovalIsLogged)
   query.rebuildCounters(table);
   EXPECT_EQ(logs(CORE::Error, L"Failed to remove counter, error: 0xc0000bbc"), 2u);
   EXPECT_EQ(query.counterCount(), 1u);
-}
-
-TEST_F(CounterQueryTest, SessionRelatedCountersWaitForAnActiveSessionOnce) {
-  CounterQuery query(fake.functions(), names);
-  const std::vector<MetricDefinition> table{def(L"System", L"Processor Queue Length", L"", L"Q", 1, true),
-                                            def(L"PhysicalDisk", L"Avg. Disk sec/Read", L"_Total", L"R", 1, true)};
-  fake.sessions = {WTSDisconnected};
-  query.updateCounters(table);
-  EXPECT_EQ(query.counterCount(), 0u);
-  EXPECT_EQ(fake.sessionQueries, 2);  // asked again for every session-related definition
-  EXPECT_EQ(fake.frees, 2);
-  EXPECT_EQ(logs(CORE::Debug, L"Add counter"), 0u);
-  fake.sessionsFail = true;
-  query.updateCounters(table);
-  EXPECT_EQ(logs(CORE::Error, L"Error to enumerate sessions, error code is 0x5"), 2u);
-  fake.sessionsFail = false;
-  fake.sessions = {WTSDisconnected, WTSActive};
-  query.updateCounters(table);
-  EXPECT_TRUE(query.activeSessionSeen());
-  EXPECT_EQ(query.counterCount(), 2u);
-  // Once seen, no more enumerations, even with no session active any more.
-  const int asked = fake.sessionQueries;
-  fake.sessions.clear();
-  query.rebuildCounters(table);
-  EXPECT_EQ(fake.sessionQueries, asked);
-  EXPECT_EQ(query.counterCount(), 2u);
 }
 
 }  // namespace

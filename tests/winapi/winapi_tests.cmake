@@ -15,7 +15,6 @@ endif()
 # sanitizers, which valgrind cannot run).
 if(TARGET winapi_process_snapshot_soak_test)
   set_property(TEST winapi_process_snapshot_soak_test APPEND PROPERTY LABELS soak)
-  set_property(TEST winapi_process_snapshot_faults_test APPEND PROPERTY LABELS soak)
   # 2,000 passes keep an ordinary run short; the address-sanitizer build (LeakSanitizer) runs
   # the full 10,000.
   if(STATRIX_SANITIZE STREQUAL "address")

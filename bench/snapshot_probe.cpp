@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "snapshot_call.h"
 #include "winapi.h"
 
 namespace {
@@ -24,14 +25,7 @@ double cpuMs() {
 
 // One pass; the number of processes listed, or -1.
 int snapshot(std::vector<unsigned char>& buffer) {
-  ULONG needed = 0;
-  NTSTATUS status = NtQuerySystemInformation(SystemProcessInformation, nullptr, 0, &needed);
-  while (status == STATUS_INFO_LENGTH_MISMATCH) {
-    if (buffer.size() < needed + 16384) buffer.resize(needed + 16384);
-    status = NtQuerySystemInformation(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
-                                      &needed);
-  }
-  if (status != STATUS_SUCCESS) return -1;
+  if (takeSnapshot(buffer) != STATUS_SUCCESS) return -1;
   int count = 0;
   for (size_t off = 0;; ++count) {
     ULONG next;

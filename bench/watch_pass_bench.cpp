@@ -13,6 +13,7 @@
 
 #include "nt/nt_query.h"
 #include "cpumem/watch_state.h"
+#include "snapshot_call.h"
 #include "support/linux/fixture_tree.h"
 #include "winapi.h"
 
@@ -73,13 +74,7 @@ void snapshots(benchmark::State& state) {
       state.ResumeTiming();
       first = false;
     }
-    ULONG needed = 0;
-    NTSTATUS status = NtQuerySystemInformation(SystemProcessInformation, nullptr, 0, &needed);
-    while (status == STATUS_INFO_LENGTH_MISMATCH) {
-      if (buffer.size() < needed + 16384) buffer.resize(needed + 16384);
-      status = NtQuerySystemInformation(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
-                                        &needed);
-    }
+    takeSnapshot(buffer);
     benchmark::DoNotOptimize(buffer.data());
   }
 }

@@ -60,6 +60,15 @@ class PdhTest : public ::testing::Test {
     return value.doubleValue;
   }
 
+  // The read fails with PDH_INVALID_DATA and this counter status.
+  void expectInvalid(HCOUNTER counter, DWORD cstatus = PDH_CSTATUS_INVALID_DATA) {
+    PDH_STATUS status = 0;
+    DWORD seen = 0;
+    read(counter, &status, &seen);
+    EXPECT_EQ(status, PDH_INVALID_DATA);
+    EXPECT_EQ(seen, cstatus);
+  }
+
   // Writes a value file of the registry root ("HKLM/Software/..." relative to it).
   void writeRegistryFile(const std::string& relative, const std::string& content) {
     std::filesystem::path path = std::filesystem::path(registry_) / relative;

@@ -79,12 +79,12 @@ TEST_F(PdhTest, NamesByIndexComeFromTheLocalListThenTheEnglishOne) {
   EXPECT_EQ(size, 7u);  // "Memory" and its NUL
   EXPECT_EQ(PdhLookupPerfNameByIndexW(nullptr, 4, small, nullptr), PDH_INVALID_ARGUMENT);
 
-  writeRegistryFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter",
+  writeFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter",
                     "multi_sz:\n238\nProzessor\n6\nProzessorzeit (%)\n");
   EXPECT_EQ(lookup(238), L"Prozessor");
   EXPECT_EQ(lookup(4), L"Memory");  // not in the local list: English
   // A list of the registry root's own is served instead of the built-in one.
-  writeRegistryFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/009/Counter",
+  writeFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/009/Counter",
                     "multi_sz:\n2\nSystem\n4\nMemory\n");
   EXPECT_EQ(englishCounterValue(), (std::vector<std::wstring>{L"2", L"System", L"4", L"Memory"}));
 }
@@ -137,7 +137,7 @@ TEST_F(PdhTest, EnumerationFollowsTheCurrentInstanceListInTheLocalLanguage) {
             PDH_INVALID_ARGUMENT);
 
   // In a second language, either name of the object answers with the local counter names.
-  writeRegistryFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter",
+  writeFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter",
                     "multi_sz:\n238\nProzessor\n6\nProzessorzeit (%)\n");
   for (const wchar_t* object : {L"Processor", L"Prozessor"}) {
     ASSERT_EQ(enumerate(object, &counters, &instances), ERROR_SUCCESS);

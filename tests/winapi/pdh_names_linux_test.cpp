@@ -80,12 +80,21 @@ TEST_F(PdhTest, NamesByIndexComeFromTheLocalListThenTheEnglishOne) {
   EXPECT_EQ(PdhLookupPerfNameByIndexW(nullptr, 4, small, nullptr), PDH_INVALID_ARGUMENT);
 
   writeFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter",
-                    "multi_sz:\n238\nProzessor\n6\nProzessorzeit (%)\n");
+            "multi_sz:\n238\nProzessor\n6\nProzessorzeit (%)\n");
   EXPECT_EQ(lookup(238), L"Prozessor");
   EXPECT_EQ(lookup(4), L"Memory");  // not in the local list: English
+  // Paths in the local language name the same counters; English ones still answer.
+  tree.setCpus({{100, 0, 0, 100}});
+  open();
+  HCOUNTER local = add(L"\\Prozessor(_Total)\\Prozessorzeit (%)"), idle = add(L"\\Processor(0)\\% Idle Time");
+  collectAfter(1);
+  tree.setCpus({{130, 0, 10, 160}});
+  collectAfter(1);
+  EXPECT_EQ(read(local), 40);
+  EXPECT_EQ(read(idle), 60);
   // A list of the registry root's own is served instead of the built-in one.
   writeFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/009/Counter",
-                    "multi_sz:\n2\nSystem\n4\nMemory\n");
+            "multi_sz:\n2\nSystem\n4\nMemory\n");
   EXPECT_EQ(englishCounterValue(), (std::vector<std::wstring>{L"2", L"System", L"4", L"Memory"}));
 }
 
@@ -138,7 +147,7 @@ TEST_F(PdhTest, EnumerationFollowsTheCurrentInstanceListInTheLocalLanguage) {
 
   // In a second language, either name of the object answers with the local counter names.
   writeFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter",
-                    "multi_sz:\n238\nProzessor\n6\nProzessorzeit (%)\n");
+            "multi_sz:\n238\nProzessor\n6\nProzessorzeit (%)\n");
   for (const wchar_t* object : {L"Processor", L"Prozessor"}) {
     ASSERT_EQ(enumerate(object, &counters, &instances), ERROR_SUCCESS);
     EXPECT_NE(std::find(counters.begin(), counters.end(), L"Prozessorzeit (%)"), counters.end());

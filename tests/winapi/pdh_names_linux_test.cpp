@@ -55,8 +55,8 @@ PDH_STATUS enumerate(const wchar_t* object, std::vector<std::wstring>* counters,
                                      PERF_DETAIL_WIZARD, 0);
   if (s != PDH_MORE_DATA) return s;
   std::vector<wchar_t> c(counterSize, L'x'), i(instanceSize + 1, L'x');
-  s = PdhEnumObjectItemsW(nullptr, nullptr, object, c.data(), &counterSize, i.data(), &instanceSize,
-                          PERF_DETAIL_WIZARD, 0);
+  s = PdhEnumObjectItemsW(nullptr, nullptr, object, c.data(), &counterSize, i.data(), &instanceSize, PERF_DETAIL_WIZARD,
+                          0);
   if (s == ERROR_SUCCESS) {
     EXPECT_TRUE(counterSize >= 2 && !c[counterSize - 1] && !c[counterSize - 2]) << "two NULs end it";
   }
@@ -141,9 +141,9 @@ TEST_F(PdhTest, EnumerationFollowsTheCurrentInstanceListInTheLocalLanguage) {
     EXPECT_EQ(instanceSize, size);
   }
   EXPECT_EQ(enumerate(L"Nothing", &counters, &instances), PDH_CSTATUS_NO_OBJECT);
-  EXPECT_EQ(PdhEnumObjectItemsW(nullptr, nullptr, L"Memory", nullptr, nullptr, nullptr, &instanceSize,
-                                PERF_DETAIL_WIZARD, 0),
-            PDH_INVALID_ARGUMENT);
+  EXPECT_EQ(
+      PdhEnumObjectItemsW(nullptr, nullptr, L"Memory", nullptr, nullptr, nullptr, &instanceSize, PERF_DETAIL_WIZARD, 0),
+      PDH_INVALID_ARGUMENT);
 
   // In a second language, either name of the object answers with the local counter names.
   writeFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter",

@@ -51,7 +51,7 @@ TEST_F(ProcessSnapshot, IdleFirstThenEveryProcessByPidWithItsProcfsFigures) {
   auto e = takeSnapshot();
   ASSERT_EQ(snapshotPids(e), (std::vector<uint64_t>{0, 100, 300, 4242}));
   EXPECT_EQ(e[0].name, L"Idle");
-  EXPECT_EQ(e[0].threads, 2u);                                    // one per processor
+  EXPECT_EQ(e[0].threads, 2u);                                     // one per processor
   EXPECT_EQ(e[0].kernelTime, ticksAsNtTime(500 + 20 + 700 + 30));  // and their idle time
   EXPECT_EQ(e[1].name, L"init");
   EXPECT_EQ(e[2].name, L"%n%s");
@@ -95,7 +95,7 @@ TEST_F(ProcessSnapshot, TheSizeAskedForAlwaysSuffices) {
 TEST_F(ProcessSnapshot, VanishedProcessesAreLeftOutAndOddOnesListed) {
   tree.addProcesses(4, 500);
   tree.writeFile("500/stat", "");  // exited between listing and reading
-  tree.removeFile("501/status");     // status costs only the swapped-out memory
+  tree.removeFile("501/status");   // status costs only the swapped-out memory
   tree.writeFile("502/status", "Uid:\tx\n");
   tree.removeFile("503/sessionid");  // no audit support: listed, session 0
   tree.writeFile("600/.keep", "");   // a directory without files

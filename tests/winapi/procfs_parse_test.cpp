@@ -170,8 +170,8 @@ TEST(SystemLoadParse, VmstatLoadavgAndUptime) {
   for (const char* bad : {"", "0.5 0.5 0.5\n", "0.5 0.5 0.5 3-467 1\n", "0.5 0.5 0.5 /467 1\n", "0.5 0.5 0.5 3/467"})
     EXPECT_FALSE(parseLoadavg(bad)) << bad;
 
-  for (auto [text, hundredths] : {std::pair{"12345.67 54321.00\n", 1234567u}, {"5.5 1\n", 550u}, {"7 1\n", 700u},
-                                  {"1.999 1\n", 199u}})
+  for (auto [text, hundredths] :
+       {std::pair{"12345.67 54321.00\n", 1234567u}, {"5.5 1\n", 550u}, {"7 1\n", 700u}, {"1.999 1\n", 199u}})
     EXPECT_EQ(parseUptime(text), hundredths) << text;
   for (const char* bad : {"", "x 1\n", "1. 1\n", "-1.00 1\n", "184467440737095516.15 1\n", "12.34"})
     EXPECT_FALSE(parseUptime(bad)) << bad;
@@ -210,11 +210,11 @@ TEST(PidStatParse, ReadsTheFieldsOfAKernelLine) {
   ASSERT_TRUE(s);
   EXPECT_EQ(s->comm, "cat");
   EXPECT_EQ(s->state, 'R');
-  EXPECT_EQ(std::vector<int64_t>({s->pid, s->ppid, static_cast<int64_t>(s->minflt), static_cast<int64_t>(s->majflt),
-                                  static_cast<int64_t>(s->utime), static_cast<int64_t>(s->stime), s->nice,
-                                  s->numThreads, static_cast<int64_t>(s->starttime), static_cast<int64_t>(s->vsize),
-                                  s->rssPages}),
-            std::vector<int64_t>({7922, 7911, 102, 4, 6, 7, -5, 3, 79419, 3133440, 408}));
+  EXPECT_EQ(
+      std::vector<int64_t>({s->pid, s->ppid, static_cast<int64_t>(s->minflt), static_cast<int64_t>(s->majflt),
+                            static_cast<int64_t>(s->utime), static_cast<int64_t>(s->stime), s->nice, s->numThreads,
+                            static_cast<int64_t>(s->starttime), static_cast<int64_t>(s->vsize), s->rssPages}),
+      std::vector<int64_t>({7922, 7911, 102, 4, 6, 7, -5, 3, 79419, 3133440, 408}));
 }
 
 TEST(PidStatParse, NamesRunFromTheFirstOpeningToTheLastClosingParenthesis) {

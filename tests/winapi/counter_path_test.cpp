@@ -8,33 +8,29 @@ namespace {
 using winapi_linux::perf::parseCounterPath;
 
 TEST(CounterPath, PartsOfWellFormedPaths) {
-  auto p = parseCounterPath(L"\\PhysicalDisk(_Total)\\Avg. Disk sec/Read");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->object, L"PhysicalDisk");
-  EXPECT_TRUE(p->hasInstance);
-  EXPECT_EQ(p->instance, L"_Total");
-  EXPECT_EQ(p->counter, L"Avg. Disk sec/Read");
-  EXPECT_TRUE(p->machine.empty());
-  EXPECT_FALSE(p->wildcard());
-
-  p = parseCounterPath(L"\\Memory\\Pages Input/sec");
-  ASSERT_TRUE(p);
-  EXPECT_FALSE(p->hasInstance);
-  EXPECT_EQ(p->counter, L"Pages Input/sec");
-
-  p = parseCounterPath(L"\\\\HOST\\Process(svc (x)/child#2)\\% Processor Time");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->machine, L"HOST");
-  EXPECT_EQ(p->object, L"Process");
-  EXPECT_EQ(p->parent, L"svc (x)");
-  EXPECT_EQ(p->instance, L"child");
-  EXPECT_EQ(p->index, 2u);
-
-  p = parseCounterPath(L"\\Prozessor(*)\\Prozessorzeit (%)");  // local names hold parentheses too
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->object, L"Prozessor");
-  EXPECT_EQ(p->counter, L"Prozessorzeit (%)");
-  EXPECT_TRUE(p->wildcard());
+  struct {
+    const wchar_t* path;
+    std::wstring machine, object, parent, instance;
+    uint32_t index;
+    std::wstring counter;
+    bool hasInstance, wildcard;
+  } cases[] = {
+      {L"\\PhysicalDisk(_Total)\\Avg. Disk sec/Read", L"", L"PhysicalDisk", L"", L"_Total", 0, L"Avg. Disk sec/Read",
+       true, false},
+      {L"\\Memory\\Pages Input/sec", L"", L"Memory", L"", L"", 0, L"Pages Input/sec", false, false},
+      {L"\\\\HOST\\Process(svc (x)/child#2)\\% Processor Time", L"HOST", L"Process", L"svc (x)", L"child", 2,
+       L"% Processor Time", true, false},
+      // Local names hold parentheses too.
+      {L"\\Prozessor(*)\\Prozessorzeit (%)", L"", L"Prozessor", L"", L"*", 0, L"Prozessorzeit (%)", true, true},
+  };
+  for (const auto& c : cases) {
+    auto p = parseCounterPath(c.path);
+    ASSERT_TRUE(p) << std::wstring(c.path).size();
+    EXPECT_EQ(std::tie(p->machine, p->object, p->parent, p->instance, p->index, p->counter, p->hasInstance),
+              std::tie(c.machine, c.object, c.parent, c.instance, c.index, c.counter, c.hasInstance))
+        << std::wstring(c.path).size();
+    EXPECT_EQ(p->wildcard(), c.wildcard);
+  }
 }
 
 TEST(CounterPath, MalformedPathsAreRefused) {

@@ -20,11 +20,6 @@ TEST(ErrorText, KnownCodesHaveTheWindowsTexts) {
   EXPECT_EQ(text(6), L"The handle is invalid.\r\n");
   EXPECT_EQ(text(87), L"The parameter is incorrect.\r\n");
   EXPECT_EQ(text(0x80070005u), L"Access is denied.\r\n") << "an HRESULT of a Win32 code";
-  for (DWORD code : {1u, 2u, 3u, 8u, 13u, 14u, 120u, 122u, 126u, 127u, 183u, 234u, 259u, 317u, 1332u}) {
-    std::wstring t = text(code);
-    ASSERT_GT(t.size(), 2u) << code;
-    EXPECT_EQ(t.substr(t.size() - 2), L"\r\n") << code;
-  }
 }
 
 TEST(ErrorText, FailuresSetTheirOwnCodes) {

@@ -65,15 +65,12 @@ TEST(Modules, ProgramFileIsTheRealExecutableAndShortBuffersTruncate) {
   EXPECT_EQ(std::wstring(small), fileNameOf(nullptr).substr(0, 4));
 }
 
-TEST(Modules, UnknownNamesAndHandlesFail) {
+TEST(Modules, UnknownNamesHandlesAndFilesFail) {
   SetLastError(0);
   EXPECT_EQ(GetModuleHandleA("nosuchlibrary.dll"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
   int notAModule = 0;
   EXPECT_EQ(GetProcAddress(reinterpret_cast<HMODULE>(&notAModule), "GetTickCount"), nullptr);
-}
-
-TEST(Modules, LoadingAMissingFileFailsWithModuleNotFound) {
   SetLastError(0);
   EXPECT_EQ(LoadLibraryW(L"/nonexistent/dir/statrix-missing.so"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));

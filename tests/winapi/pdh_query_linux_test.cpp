@@ -25,11 +25,7 @@ TEST_F(PdhTest, ProcessorSharesUseEachProcessorsOwnTicksAndAddUpToOneHundred) {
   for (int i = 0; i < 3; ++i)
     for (int n = 0; n < 4; ++n) c[i][n] = add(std::wstring(L"\\Processor(") + instances[i] + L")\\" + names[n]);
   collectAfter(1);
-  PDH_STATUS status = 0;
-  DWORD cstatus = 0;
-  read(c[0][0], &status, &cstatus);
-  EXPECT_EQ(status, PDH_INVALID_DATA);  // a rate needs two collections
-  EXPECT_EQ(cstatus, static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA));
+  expectInvalid(c[0][0]);  // a rate needs two collections
 
   // cpu0: +40 user (30 user, 10 nice), +15 system, +45 idle (40 idle, 5 iowait) of 100 ticks;
   // cpu1: +10 user, +10 privileged (5 system, 3 irq, 2 softirq), +180 idle of 200 ticks.
@@ -186,25 +182,15 @@ TEST_F(PdhTest, AVanishedInstanceFailsItsReadAndARateStartsAgainWhenItReturns) {
   collectAfter(2);
   EXPECT_EQ(read(sdb), 100);
 
-  PDH_STATUS status = 0;
-  DWORD cstatus = 0;
-  read(missing, &status, &cstatus);
-  EXPECT_EQ(status, PDH_INVALID_DATA);
-  EXPECT_EQ(cstatus, static_cast<DWORD>(PDH_CSTATUS_NO_INSTANCE));
+  expectInvalid(missing, PDH_CSTATUS_NO_INSTANCE);
 
   tree.setDisks({{"sda", 100}});
   collectAfter(1);
-  for (HCOUNTER c : {sdb, queue}) {
-    read(c, &status, &cstatus);
-    EXPECT_EQ(status, PDH_INVALID_DATA);
-    EXPECT_EQ(cstatus, static_cast<DWORD>(PDH_CSTATUS_NO_INSTANCE));
-  }
+  for (HCOUNTER c : {sdb, queue}) expectInvalid(c, PDH_CSTATUS_NO_INSTANCE);
 
   tree.setDisks({{"sda", 100}, {"sdb", 500}});
   collectAfter(1);
-  read(sdb, &status, &cstatus);
-  EXPECT_EQ(status, PDH_INVALID_DATA);
-  EXPECT_EQ(cstatus, static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA));
+  expectInvalid(sdb);
   EXPECT_EQ(read(queue), 0);
   tree.setDisks({{"sda", 100}, {"sdb", 540}});
   collectAfter(4);
@@ -222,13 +208,7 @@ TEST_F(PdhTest, FiguresThatGoBackwardsAreInvalidDataNotHugeValues) {
   tree.setDisks({{"sda", 10, 0, 5}});  // a device reset or a wrap
   tree.setCpus({{90, 0, 50, 1100}});
   collectAfter(1);
-  for (HCOUNTER c : {reads, average, busy}) {
-    PDH_STATUS status = 0;
-    DWORD cstatus = 0;
-    read(c, &status, &cstatus);
-    EXPECT_EQ(status, PDH_INVALID_DATA);
-    EXPECT_EQ(cstatus, static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA));
-  }
+  for (HCOUNTER c : {reads, average, busy}) expectInvalid(c);
   tree.setDisks({{"sda", 20, 0, 25}});
   tree.setCpus({{100, 0, 50, 1110}});
   collectAfter(1);
@@ -243,12 +223,9 @@ TEST_F(PdhTest, ACounterAddedLaterNeedsTwoCollectionsOfItsOwn) {
   add(L"\\Memory\\Available Bytes");
   collectAfter(1);
   HCOUNTER switches = add(L"\\System\\Context Switches/sec");
-  PDH_STATUS status = 0;
-  read(switches, &status);
-  EXPECT_EQ(status, PDH_INVALID_DATA);
+  expectInvalid(switches);
   collectAfter(1);
-  read(switches, &status);
-  EXPECT_EQ(status, PDH_INVALID_DATA);
+  expectInvalid(switches);
   tree.setCounters(1300, 100, 1, 0);
   collectAfter(3);
   EXPECT_EQ(read(switches), 100);
@@ -281,13 +258,7 @@ TEST_F(PdhTest, ASourceThatIsNoRegularFileGivesNoDataWithoutBlocking) {
   HCOUNTER available = add(L"\\Memory\\Available Bytes");
   collectAfter(1);
   collectAfter(1);
-  for (HCOUNTER c : {queue, faults}) {
-    PDH_STATUS status = 0;
-    DWORD cstatus = 0;
-    read(c, &status, &cstatus);
-    EXPECT_EQ(status, PDH_INVALID_DATA);
-    EXPECT_EQ(cstatus, static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA));
-  }
+  for (HCOUNTER c : {queue, faults}) expectInvalid(c);
   EXPECT_EQ(read(available), 8.0 * (1ull << 30));  // the other sources still count
 }
 
@@ -332,7 +303,5 @@ TEST_F(PdhTest, AGarbledProcessorLineNeverShiftsFiguresOntoAnotherInstance) {
                  "cpu  400 0 90 2000 0 0 0 0 0 0\ncpu0 garbled\ncpu1 300 0 40 1000 0 0 0 0 0 0\n"
                  "btime 1700000000\nprocs_running 1\n");
   collectAfter(1);
-  PDH_STATUS status = 0;
-  read(first, &status);
-  EXPECT_EQ(status, PDH_INVALID_DATA);
+  expectInvalid(first);
 }

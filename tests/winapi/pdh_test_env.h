@@ -2,13 +2,12 @@
 // collection clock the test advances, so rates are exact.
 #pragma once
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 
 #include "pdh_query.h"
 #include "support/linux/fixture_tree.h"
+#include "temp_registry.h"
 #include "winapi.h"
 
 namespace pdh_test {
@@ -19,12 +18,9 @@ inline uint64_t& fakeNow() {
 }
 inline uint64_t readFakeNow() { return fakeNow(); }
 
-class PdhTest : public ::testing::Test {
+class PdhTest : public TempRegistry {
  protected:
   PdhTest() {
-    char pattern[] = "/tmp/pdh-registry-XXXXXX";
-    registry_ = mkdtemp(pattern);
-    setenv("VARNEL_REGISTRY", registry_.c_str(), 1);
     tree.activate();
     fakeNow() = 1'000'000'000'000;
     winapi_linux::pdh::setCollectionClock(readFakeNow);
@@ -32,8 +28,6 @@ class PdhTest : public ::testing::Test {
   ~PdhTest() override {
     if (query) PdhCloseQuery(query);
     winapi_linux::pdh::setCollectionClock(nullptr);
-    std::error_code ignored;
-    std::filesystem::remove_all(registry_, ignored);
   }
 
   void open() { ASSERT_EQ(PdhOpenQueryW(nullptr, 0, &query), ERROR_SUCCESS); }
@@ -60,19 +54,17 @@ class PdhTest : public ::testing::Test {
     return value.doubleValue;
   }
 
-  // Writes a value file of the registry root ("HKLM/Software/..." relative to it).
-  void writeRegistryFile(const std::string& relative, const std::string& content) {
-    std::filesystem::path path = std::filesystem::path(registry_) / relative;
-    std::filesystem::create_directories(path.parent_path());
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fwrite(content.data(), 1, content.size(), f);
-    fclose(f);
+  // The read fails with PDH_INVALID_DATA and this counter status.
+  void expectInvalid(HCOUNTER counter, DWORD cstatus = PDH_CSTATUS_INVALID_DATA) {
+    PDH_STATUS status = 0;
+    DWORD seen = 0;
+    read(counter, &status, &seen);
+    EXPECT_EQ(status, PDH_INVALID_DATA);
+    EXPECT_EQ(seen, cstatus);
   }
 
   statrix_test::FixtureTree tree;
   HQUERY query = nullptr;
-  std::string registry_;
 };
 
 }  // namespace pdh_test

@@ -1,12 +1,24 @@
-// Tests of the system-wide procfs parsers (`stat`, `meminfo`) with literal kernel text.
-#include "procfs_parse.h"
-
+// Tests of the pure procfs parsers with literal kernel text: system-wide files (stat, meminfo,
+// diskstats, net/dev, vmstat, loadavg, uptime), the choice of whole disks, utmp records, and the
+// per-process files with hostile names and cut-off text.
 #include <gtest/gtest.h>
+#include <utmp.h>
+
+#include <cstring>
+#include <string>
+
+#include "disk_instances.h"
+#include "diskstats_parse.h"
+#include "netdev_parse.h"
+#include "pid_parse.h"
+#include "procfs_parse.h"
+#include "system_load_parse.h"
+#include "utmp_parse.h"
 
 namespace {
 
-using winapi_linux::procfs::parseMeminfo;
-using winapi_linux::procfs::parseSystemStat;
+using namespace winapi_linux;
+using namespace winapi_linux::procfs;
 
 TEST(SystemStatParse, ReadsProcessorLinesInOrderAndTheCounters) {
   auto stat = parseSystemStat(
@@ -21,11 +33,9 @@ TEST(SystemStatParse, ReadsProcessorLinesInOrderAndTheCounters) {
   EXPECT_EQ(std::vector<uint64_t>({c.user, c.nice, c.system, c.idle, c.iowait, c.irq, c.softirq, c.steal}),
             std::vector<uint64_t>({2485, 1, 1338, 81457, 77, 2, 11, 59}));  // guest (7) is not steal
   EXPECT_EQ(stat->cpus[1].user, 4183u);
-  EXPECT_EQ(stat->bootTime, 1796538137u);
-  EXPECT_EQ(stat->contextSwitches, 695233u);
-  EXPECT_EQ(stat->processesCreated, 8148u);
-  EXPECT_EQ(stat->procsRunning, 2u);
-  EXPECT_EQ(stat->procsBlocked, 1u);
+  EXPECT_EQ(std::vector<std::optional<uint64_t>>({stat->bootTime, stat->contextSwitches, stat->processesCreated,
+                                                  stat->procsRunning, stat->procsBlocked}),
+            std::vector<std::optional<uint64_t>>({1796538137, 695233, 8148, 2, 1}));
 }
 
 TEST(SystemStatParse, OldKernelsAndGarbledCounterLinesLoseOnlyWhatIsMissing) {
@@ -63,15 +73,10 @@ TEST(MeminfoParse, ReadsTheKnownFieldsWhereverTheyAre) {
       "SwapTotal:       2097148 kB\nSwapFree:        2097000 kB\nCommitLimit:    14439040 kB\n"
       "Committed_AS:     521320 kB\nHugePages_Total:       0\nUnknown: garbage\nDirectMap1G: 1 kB");
   ASSERT_TRUE(m);
-  EXPECT_EQ(m->memTotal, 24683784u);
-  EXPECT_EQ(m->memFree, 24394048u);
-  EXPECT_EQ(m->memAvailable, 24354128u);
-  EXPECT_EQ(m->buffers, 1820u);
-  EXPECT_EQ(m->cached, 127656u);  // not SwapCached
-  EXPECT_EQ(m->swapTotal, 2097148u);
-  EXPECT_EQ(m->swapFree, 2097000u);
-  EXPECT_EQ(m->commitLimit, 14439040u);
-  EXPECT_EQ(m->committedAs, 521320u);
+  EXPECT_EQ(std::vector<std::optional<uint64_t>>({m->memTotal, m->memFree, m->memAvailable, m->buffers, m->cached,
+                                                  m->swapTotal, m->swapFree, m->commitLimit, m->committedAs}),
+            std::vector<std::optional<uint64_t>>(
+                {24683784, 24394048, 24354128, 1820, 127656 /* not SwapCached */, 2097148, 2097000, 14439040, 521320}));
   auto partial = parseMeminfo("MemTotal: 100 kB");  // no line end needed after the unit
   ASSERT_TRUE(partial);
   EXPECT_EQ(partial->memTotal, 100u);
@@ -83,6 +88,204 @@ TEST(MeminfoParse, RejectsGarbledOrCutOffKnownFields) {
                            "MemTotal:       24683784 kB\nMemAvailable:   2435", "MemTotal: 99999999999999999999 kB\n",
                            "MemTotal: -5 kB\n"})
     EXPECT_FALSE(parseMeminfo(text)) << '"' << text << '"';
+}
+
+std::vector<std::string> names(const std::vector<DiskStat>& disks) {
+  std::vector<std::string> out;
+  for (const auto& d : disks) out.push_back(d.name);
+  return out;
+}
+
+TEST(DiskstatsParse, ReadsEveryKernelLayoutAndSkipsBadLines) {
+  const char text[] =
+      "   8       0 sda 1000 20 8000 2000 500 30 4000 3000 1 5000 6000\n"                    // 11 figures
+      "   8       1 sda1 900 0 7000 1800 400 0 3000 2000 0 4000 4500 0 0 0 0\n"              // 15
+      " 259       0 nvme0n1 10 0 80 5 0 0 0 0 0 5 5 0 0 0 0 7 8\n"                           // 17
+      "   8      16 sdb 1 2 3\n"                                                              // short
+      "   8      32 sdc x 0 0 0 0 0 0 0 0 0 0\n"                                              // garbled
+      "   8      48 sdd -1 0 0 0 0 0 0 0 0 0 0\n"                                             // a sign
+      "   8      64 sde 99999999999999999999 0 0 0 0 0 0 0 0 0 0\n"                           // overflow
+      "   8      80 sdf 1 0 0 0 0 0 0 0 0 0 1";                                               // cut off
+  auto disks = parseDiskstats(text);
+  ASSERT_EQ(names(disks), (std::vector<std::string>{"sda", "sda1", "nvme0n1"}));
+  const DiskStat& d = disks[0];
+  EXPECT_EQ(std::vector<uint64_t>({d.reads, d.sectorsRead, d.msReading, d.writes, d.sectorsWritten, d.msWriting,
+                                   d.inProgress, d.msDoingIo, d.weightedMs}),
+            std::vector<uint64_t>({1000, 8000, 2000, 500, 4000, 3000, 1, 5000, 6000}));
+  EXPECT_TRUE(parseDiskstats("").empty());
+}
+
+TEST(DiskInstances, WholeDisksFollowTheKernelsPartitionNames) {
+  std::vector<DiskStat> all;
+  for (const char* n : {"sda", "sda1", "sda15", "sdaa", "sdaa2", "nvme0n1", "nvme0n1p1", "nvme0n10", "mmcblk0",
+                        "mmcblk0p2", "mmcblk0boot0", "dm-1", "dm-10", "md0", "md0p1", "loop0", "ram1", "zram0", "sr0"})
+    all.push_back({n});
+  EXPECT_EQ(names(perf::wholeDisks(all)),
+            (std::vector<std::string>{"sda", "sdaa", "nvme0n1", "nvme0n10", "mmcblk0", "mmcblk0boot0", "dm-1",
+                                      "dm-10", "md0", "sr0"}));
+  // A partition only counts as one beside its disk.
+  EXPECT_EQ(names(perf::wholeDisks({{"sdb1"}})), (std::vector<std::string>{"sdb1"}));
+
+  DiskStat total = perf::diskTotal({{"a", 1, 2, 3, 4, 5, 6, 7, 8, 9}, {"b", 10, 20, 30, 40, 50, 60, 70, 80, 90}});
+  EXPECT_EQ(total.name, "_Total");
+  EXPECT_EQ(total.reads, 11u);
+  EXPECT_EQ(total.msDoingIo, 88u);
+  EXPECT_EQ(total.weightedMs, 99u);
+}
+
+TEST(NetDevParse, ReadsInterfacesAfterTheHeadings) {
+  const char text[] =
+      "Inter-|   Receive                                                |  Transmit\n"
+      " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs drop fifo colls "
+      "carrier compressed\n"
+      "    lo: 1234 12 0 0 0 0 0 0 1234 12 0 0 0 0 0 0\n"
+      "  eth0:98765432109 100 1 2 3 4 5 6 555 50 0 0 0 0 0 0\n"  // an old kernel: no blank after ":"
+      " wlan0: 1 2 3\n"
+      "  bad x: 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1\n"
+      "  tun0: 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1";  // cut off
+  auto devices = parseNetDev(text);
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].name, "lo");
+  const NetDevStat& d = devices[1];
+  EXPECT_EQ(d.name, "eth0");
+  EXPECT_EQ(std::vector<uint64_t>({d.rxBytes, d.rxPackets, d.txBytes, d.txPackets}),
+            std::vector<uint64_t>({98765432109u, 100, 555, 50}));
+}
+
+TEST(SystemLoadParse, VmstatLoadavgAndUptime) {
+  auto v = parseVmstat("nr_free_pages 100\npgpgin 5\npswpin 7\npswpout 8\npgfault 123456789012\npgfault 1\n");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->pswpin, 7u);
+  EXPECT_EQ(v->pswpout, 8u);
+  EXPECT_EQ(v->pgfault, 123456789012u);  // the first line of a name counts
+  auto partial = parseVmstat("pswpin x\npgfault 3\n");
+  ASSERT_TRUE(partial);
+  EXPECT_FALSE(partial->pswpin);
+  EXPECT_FALSE(parseVmstat(""));
+
+  auto l = parseLoadavg("0.52 0.58 0.59 3/467 12345\n");
+  ASSERT_TRUE(l);
+  EXPECT_EQ(l->running, 3u);
+  EXPECT_EQ(l->total, 467u);
+  for (const char* bad : {"", "0.5 0.5 0.5\n", "0.5 0.5 0.5 3-467 1\n", "0.5 0.5 0.5 /467 1\n", "0.5 0.5 0.5 3/467"})
+    EXPECT_FALSE(parseLoadavg(bad)) << bad;
+
+  for (auto [text, hundredths] :
+       {std::pair{"12345.67 54321.00\n", 1234567u}, {"5.5 1\n", 550u}, {"7 1\n", 700u}, {"1.999 1\n", 199u}})
+    EXPECT_EQ(parseUptime(text), hundredths) << text;
+  for (const char* bad : {"", "x 1\n", "1. 1\n", "-1.00 1\n", "184467440737095516.15 1\n", "12.34"})
+    EXPECT_FALSE(parseUptime(bad)) << bad;
+}
+
+std::string record(short type, pid_t pid, const char* line, const char* user) {
+  struct utmp r {};
+  r.ut_type = type;
+  r.ut_pid = pid;
+  std::strncpy(r.ut_line, line, sizeof r.ut_line);
+  std::strncpy(r.ut_user, user, sizeof r.ut_user);
+  return std::string(reinterpret_cast<const char*>(&r), sizeof r);
+}
+
+TEST(UtmpParse, OnlyLoggedInUsersAndWholeRecords) {
+  std::string longLine(sizeof(utmp::ut_line), 'x');  // fills the field without a NUL
+  std::string data = record(BOOT_TIME, 0, "~", "reboot") + record(USER_PROCESS, 100, "tty1", "ann") +
+                     record(DEAD_PROCESS, 101, "pts/0", "") + record(LOGIN_PROCESS, 102, "tty2", "LOGIN") +
+                     record(USER_PROCESS, 0, "pts/3", "zero") + record(USER_PROCESS, 103, longLine.c_str(), "bob");
+  data += record(USER_PROCESS, 104, "pts/9", "cut").substr(0, 100);
+  auto logins = parseUtmp(data);
+  ASSERT_EQ(logins.size(), 2u);
+  EXPECT_EQ(logins[0].pid, 100);
+  EXPECT_EQ(logins[0].line, "tty1");
+  EXPECT_EQ(logins[0].user, "ann");
+  EXPECT_EQ(logins[1].line, longLine);
+  EXPECT_TRUE(parseUtmp("").empty());
+}
+
+const std::string kStat =
+    "7922 (cat) R 7911 7911 4555 0 -1 4194304 102 3 4 5 6 7 8 9 20 -5 3 0 79419 3133440 408 "
+    "18446744073709551615 94832451612672 94832451632553 140729525354208 0 0 0 0 0 0 0 0 0 17 0 0 0 0 0 0\n";
+
+TEST(PidStatParse, ReadsTheFieldsOfAKernelLine) {
+  auto s = parsePidStat(kStat);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->comm, "cat");
+  EXPECT_EQ(s->state, 'R');
+  EXPECT_EQ(
+      std::vector<int64_t>({s->pid, s->ppid, static_cast<int64_t>(s->minflt), static_cast<int64_t>(s->majflt),
+                            static_cast<int64_t>(s->utime), static_cast<int64_t>(s->stime), s->nice, s->numThreads,
+                            static_cast<int64_t>(s->starttime), static_cast<int64_t>(s->vsize), s->rssPages}),
+      std::vector<int64_t>({7922, 7911, 102, 4, 6, 7, -5, 3, 79419, 3133440, 408}));
+}
+
+TEST(PidStatParse, NamesRunFromTheFirstOpeningToTheLastClosingParenthesis) {
+  for (const std::string name : {"%n%s%x", "a) (b", "with space", "(", ")", "", ") S 1 2 3", "two\nlines"}) {
+    const std::string text = "42 (" + name + ") S 1 42 42 0 -1 0 11 0 2 0 300 40 0 0 20 0 1 0 5000 1000 25 0\n";
+    auto s = parsePidStat(text);  // comm is a view into text
+    ASSERT_TRUE(s) << name;
+    EXPECT_EQ(s->comm, name);
+    EXPECT_EQ(s->utime, 300u) << name;  // the fields after the name are not shifted
+    EXPECT_EQ(s->starttime, 5000u) << name;
+  }
+}
+
+TEST(PidStatParse, CutOffOrGarbledLinesNeverGiveOtherFigures) {
+  auto full = parsePidStat(kStat);
+  for (size_t n = 0; n < kStat.size(); ++n) {
+    auto s = parsePidStat(std::string_view(kStat).substr(0, n));
+    EXPECT_TRUE(!s ||
+                std::tie(s->rssPages, s->vsize, s->starttime) == std::tie(full->rssPages, full->vsize, full->starttime))
+        << n;
+  }
+  EXPECT_FALSE(parsePidStat(std::string_view(kStat).substr(0, 60)));
+  const std::string tail = " 1 42 42 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 6 7 0\n";
+  for (const std::string& text :
+       {"42 (name S" + tail, "42 name) S" + tail, "x2 (name) S" + tail, "42 (name) SS" + tail, "42 (name)S" + tail,
+        std::string("42 (n) S 1 42 42 0 -1 0 0 0 0 0 1x 1 0 0 20 0 1 0 5 6 7 0\n"),
+        std::string("42 (n) S 1 42 42 0 -1 0 0 0 0 0 -1 1 0 0 20 0 1 0 5 6 7 0\n"),
+        std::string("42 (n) S 1 42 42 0 -1 0 0 0 0 0 1 99999999999999999999 0 0 20 0 1 0 5 6 7 0\n"),
+        std::string("42 (n) S 1 42 42 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5\n")})
+    EXPECT_FALSE(parsePidStat(text)) << text;
+}
+
+const std::string kStatus =
+    "Name:\tcat\nState:\tR (running)\nPid:\t8141\nPPid:\t8135\nUid:\t1000\t1001\t1002\t1003\nGid:\t0\t0\t0\t0\n"
+    "Groups:\t \nVmPeak:\t    3060 kB\nVmSize:\t    3056 kB\nVmHWM:\t    1728 kB\nVmRSS:\t    1724 kB\n"
+    "RssAnon:\t     112 kB\nRssFile:\t    1612 kB\nVmSwap:\t      48 kB\nThreads:\t1\nSigQ:\t0/96301\n";
+
+TEST(PidStatusParse, ReadsOwnerAndMemoryAndNeverOtherFiguresWhenCutOff) {
+  auto full = parsePidStatus(kStatus);
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->realUid, 1000u);  // the real uid, not the effective one
+  EXPECT_EQ(std::vector<std::optional<uint64_t>>({full->vmPeak, full->vmSize, full->vmHwm, full->vmRss, full->rssAnon,
+                                                  full->rssFile, full->vmSwap, full->threads}),
+            std::vector<std::optional<uint64_t>>({3060, 3056, 1728, 1724, 112, 1612, 48, 1}));
+  for (size_t n = 0; n < kStatus.size(); ++n) {
+    auto s = parsePidStatus(std::string_view(kStatus).substr(0, n));
+    if (!s) continue;
+    EXPECT_EQ(s->realUid, full->realUid) << n;
+    for (auto field : {&PidStatus::vmRss, &PidStatus::rssAnon, &PidStatus::vmSwap, &PidStatus::threads})
+      EXPECT_TRUE(!((*s).*field) || (*s).*field == (*full).*field) << n;
+  }
+}
+
+TEST(PidStatusParse, KernelThreadsHaveNoMemoryLinesAndGarbageIsRejected) {
+  auto kthread = parsePidStatus("Name:\tkthreadd\nUid:\t0\t0\t0\t0\nKthread:\t1\nThreads:\t1\n");
+  ASSERT_TRUE(kthread);
+  EXPECT_FALSE(kthread->rssAnon);
+  EXPECT_FALSE(kthread->vmRss);
+  for (const char* text :
+       {"", "Name:\tx\nState:\tS\n", "Uid:\t1000\t1000\n", "Uid:\tabc\t0\t0\t0\n",
+        "Uid:\t0\t0\t0\t0\nRssAnon:\t  zz kB\n", "Uid:\t0\t0\t0\t0\nVmSwap:\t 12\n", "Uid:\t0\t0\t0\t0\nThreads:\t4"})
+    EXPECT_FALSE(parsePidStatus(text)) << text;
+}
+
+TEST(SessionIdParse, ReadsTheAuditValueAndMapsUnsetToSessionZero) {
+  EXPECT_EQ(parseSessionId("4294967295"), 4294967295u);
+  EXPECT_EQ(parseSessionId("3\n"), 3u);
+  for (const char* bad : {"", "\n", "abc", "-1", "4294967296", "3 4"}) EXPECT_FALSE(parseSessionId(bad)) << bad;
+  EXPECT_EQ(reportedSessionId(4294967295u), 0u);
+  EXPECT_EQ(reportedSessionId(std::nullopt), 0u);
+  EXPECT_EQ(reportedSessionId(7u), 7u);
 }
 
 }  // namespace

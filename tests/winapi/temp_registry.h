@@ -33,7 +33,9 @@ class TempRegistry : public ::testing::Test {
     return content.str();
   }
 
+  // Creates the keys on the way.
   void writeFile(const std::string& relative, const std::string& content) const {
+    std::filesystem::create_directories(std::filesystem::path(file(relative)).parent_path());
     std::ofstream out(file(relative), std::ios::binary | std::ios::trunc);
     out << content;
   }

@@ -69,7 +69,7 @@ TEST(Tokens, FixtureOwnersOutliveTheirProcessAndMissingPidsFail) {
   }
 }
 
-TEST(Accounts, LookupGivesTheUserNameAndTheHostAsDomain) {
+TEST(Accounts, LookupGivesTheUserNameAndTheHostAsDomainWithTheSizeProtocol) {
   auto sid = unixUserSid(getuid());
   passwd* pw = getpwuid(getuid());
   ASSERT_NE(pw, nullptr);
@@ -77,40 +77,35 @@ TEST(Accounts, LookupGivesTheUserNameAndTheHostAsDomain) {
   gethostname(host, sizeof host - 1);
   const std::wstring expectedName(pw->pw_name, pw->pw_name + strlen(pw->pw_name));
   const std::wstring expectedDomain(host, host + strlen(host));
+  const DWORD nameSize = static_cast<DWORD>(expectedName.size()), domainSize = static_cast<DWORD>(expectedDomain.size());
 
-  // No room: both sizes come back, in characters with the NUL.
-  DWORD nameLength = 0, domainLength = 0;
-  SID_NAME_USE use{};
-  EXPECT_FALSE(LookupAccountSidW(nullptr, sid.data(), nullptr, &nameLength, nullptr, &domainLength, &use));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(nameLength, expectedName.size() + 1);
-  EXPECT_EQ(domainLength, expectedDomain.size() + 1);
-  // Room for the name only: still both sizes.
+  // No room, or room for the name only: both sizes come back, in characters with the NUL.
   wchar_t name[512] = {}, domain[512] = {};
-  nameLength = 512;
-  domainLength = static_cast<DWORD>(expectedDomain.size());
-  EXPECT_FALSE(LookupAccountSidW(nullptr, sid.data(), name, &nameLength, domain, &domainLength, &use));
-  EXPECT_EQ(nameLength, expectedName.size() + 1);
+  SID_NAME_USE use{};
+  for (DWORD nameRoom : {DWORD{0}, DWORD{512}}) {
+    DWORD nameLength = nameRoom, domainLength = nameRoom ? domainSize : 0;
+    EXPECT_FALSE(LookupAccountSidW(nullptr, sid.data(), nameRoom ? name : nullptr, &nameLength,
+                                   nameRoom ? domain : nullptr, &domainLength, &use));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(nameLength, nameSize + 1);
+    EXPECT_EQ(domainLength, domainSize + 1);
+  }
   // The module's 512-character buffers; on success the sizes exclude the NUL.
-  nameLength = domainLength = 512;
+  DWORD nameLength = 512, domainLength = 512;
   ASSERT_TRUE(LookupAccountSidW(nullptr, sid.data(), name, &nameLength, domain, &domainLength, &use));
   EXPECT_EQ(std::wstring(name), expectedName);
   EXPECT_EQ(std::wstring(domain), expectedDomain);
-  EXPECT_EQ(nameLength, expectedName.size());
-  EXPECT_EQ(domainLength, expectedDomain.size());
+  EXPECT_EQ(std::pair(nameLength, domainLength), std::pair(nameSize, domainSize));
   EXPECT_EQ(use, SidTypeUser);
-}
 
-TEST(Accounts, UnknownUidsAndForeignSidsAreNotMapped) {
+  // Unknown uids and SIDs of other authorities are not mapped.
   ASSERT_EQ(getpwuid(3999999999u), nullptr);
   std::vector<unsigned char> sids[] = {unixUserSid(3999999999u),
                                        {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0},               // S-1-5-18
                                        {1, 2, 0, 0, 0, 0, 0, 22, 2, 0, 0, 0, 0, 0, 0, 0}};  // S-1-22-2-0
-  for (auto& sid : sids) {
-    wchar_t name[64], domain[64];
-    DWORD nameLength = 64, domainLength = 64;
-    SID_NAME_USE use{};
-    EXPECT_FALSE(LookupAccountSidW(nullptr, sid.data(), name, &nameLength, domain, &domainLength, &use));
+  for (auto& other : sids) {
+    nameLength = domainLength = 512;
+    EXPECT_FALSE(LookupAccountSidW(nullptr, other.data(), name, &nameLength, domain, &domainLength, &use));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NONE_MAPPED));
   }
 }

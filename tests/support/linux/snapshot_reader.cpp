@@ -1,6 +1,7 @@
-// Reads process snapshot entries by their published 64-bit offsets.
+// Reads process snapshot entries by their published 64-bit offsets, checking the layout rules.
 #include "support/linux/snapshot_reader.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,14 +37,24 @@ std::vector<SnapshotEntry> takeSnapshot(long* status) {
   std::vector<SnapshotEntry> entries;
   if (result != STATUS_SUCCESS) return entries;
   for (size_t off = 0;;) {
+    // 8-aligned entries; each name behind the fixed part inside the answer, NUL-terminated,
+    // its lengths in bytes; the answer ends with the last entry.
+    EXPECT_EQ(off % 8, 0u);
     const unsigned char* p = buf.data() + off;
+    const auto* name = at<const wchar_t*>(p, 0x40);
+    const auto length = at<uint16_t>(p, 0x38), maximum = at<uint16_t>(p, 0x3A);
+    EXPECT_EQ(reinterpret_cast<const unsigned char*>(name), p + 0x100);
+    EXPECT_EQ(maximum, length + sizeof(wchar_t));
+    EXPECT_LE(off + 0x100 + maximum, used);
+    if (reinterpret_cast<const unsigned char*>(name) != p + 0x100 || off + 0x100 + maximum > used) break;
+    EXPECT_EQ(name[length / sizeof(wchar_t)], L'\0');
     SnapshotEntry e;
     e.threads = at<uint32_t>(p, 0x04);
     e.workingSetPrivate = at<int64_t>(p, 0x08);
     e.createTime = at<int64_t>(p, 0x20);
     e.userTime = at<int64_t>(p, 0x28);
     e.kernelTime = at<int64_t>(p, 0x30);
-    e.name.assign(at<const wchar_t*>(p, 0x40), at<uint16_t>(p, 0x38) / sizeof(wchar_t));
+    e.name.assign(name, length / sizeof(wchar_t));
     e.pid = at<uint64_t>(p, 0x50);
     e.parent = at<uint64_t>(p, 0x58);
     e.session = at<uint32_t>(p, 0x64);
@@ -51,7 +62,10 @@ std::vector<SnapshotEntry> takeSnapshot(long* status) {
     e.privateBytes = at<uint64_t>(p, 0xC8);
     entries.push_back(std::move(e));
     auto next = at<uint32_t>(p, 0x00);
-    if (next == 0) break;
+    if (next == 0) {
+      EXPECT_LT(used - (off + 0x100 + maximum), 8u) << "at most the padding to 8 bytes";
+      break;
+    }
     off += next;
   }
   return entries;

@@ -16,7 +16,8 @@ struct SnapshotEntry {
 };
 
 // The module's growth loop (a call with no buffer, then the asked size plus 16384). `status`
-// is the last call's answer; the entries are empty unless it is STATUS_SUCCESS.
+// is the last call's answer; the entries are empty unless it is STATUS_SUCCESS. A broken
+// layout is a test failure.
 std::vector<SnapshotEntry> takeSnapshot(long* status = nullptr);
 
 // The pids of `entries`, in their order.

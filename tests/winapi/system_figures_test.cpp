@@ -1,4 +1,5 @@
-// Tests of the processor-time query (class 8) and processor groups over fixture trees.
+// Tests of the system-wide figures over fixture trees: GlobalMemoryStatusEx from meminfo, and
+// the processor-time query (class 8) with processor groups from stat.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -6,14 +7,70 @@
 #include <vector>
 
 #include "support/linux/fixture_tree.h"
+#include "support/linux/snapshot_reader.h"
 #include "winapi.h"
 
 namespace {
 
 using statrix_test::FakeCpu;
 using statrix_test::FixtureTree;
+using statrix_test::ticksAsNtTime;
 
-int64_t ntTime(uint64_t ticks) { return static_cast<int64_t>(ticks * 10'000'000 / sysconf(_SC_CLK_TCK)); }
+class MemoryStatus : public ::testing::Test {
+ protected:
+  void SetUp() override { tree.activate(); }
+  BOOL query() {
+    status = {};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status);
+  }
+  FixtureTree tree;
+  MEMORYSTATUSEX status{};
+};
+
+TEST_F(MemoryStatus, FiguresFollowMeminfoWithATruncatedLoad) {
+  tree.setMeminfo(16u << 20, 4u << 20, 2u << 20, 1u << 20);
+  ASSERT_TRUE(query());
+  EXPECT_EQ(status.ullTotalPhys, 16ull << 30);
+  EXPECT_EQ(status.ullAvailPhys, 4ull << 30);
+  EXPECT_EQ(status.dwMemoryLoad, 75u);
+  EXPECT_EQ(status.ullTotalPageFile, 18ull << 30);  // physical memory plus swap
+  EXPECT_EQ(status.ullAvailPageFile, 5ull << 30);
+  EXPECT_EQ(status.ullAvailVirtual, status.ullTotalVirtual);  // the tree has no "self"
+
+  const struct {
+    uint64_t total, avail;
+    DWORD load;
+  } cases[] = {{3, 1, 66}, {100, 250, 0}, {100, 0, 100}};
+  for (auto c : cases) {
+    tree.setMeminfo(c.total, c.avail);
+    ASSERT_TRUE(query());
+    EXPECT_EQ(status.dwMemoryLoad, c.load) << c.total << "/" << c.avail;
+    EXPECT_LE(status.ullAvailPhys, status.ullTotalPhys);
+  }
+  // Kernels before MemAvailable: free memory plus caches.
+  tree.writeFile("meminfo", "MemTotal: 1000 kB\nMemFree: 100 kB\nBuffers: 50 kB\nCached: 250 kB\n");
+  ASSERT_TRUE(query());
+  EXPECT_EQ(status.ullAvailPhys, 400u * 1024);
+}
+
+TEST_F(MemoryStatus, BadRecordLengthsAndUnreadableMeminfoFail) {
+  for (DWORD length : {0u, 63u, 65u}) {
+    MEMORYSTATUSEX s{};
+    s.dwLength = length;
+    EXPECT_FALSE(GlobalMemoryStatusEx(&s)) << length;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
+  for (const char* text : {"", "MemTotal: 0 kB\nMemAvailable: 0 kB\n", "MemTotal: 12x kB\nMemAvailable: 1 kB\n",
+                           "MemAvailable: 100 kB\n", "MemTotal: 100 kB\n"}) {
+    tree.writeFile("meminfo", text);
+    EXPECT_FALSE(query()) << text;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA)) << text;
+  }
+  tree.removeFile("meminfo");
+  EXPECT_FALSE(query());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
 
 int64_t field(const std::vector<unsigned char>& buf, size_t entry, size_t offset) {
   int64_t v;
@@ -48,9 +105,9 @@ TEST_F(ProcessorTimes, ThePlainQueryAnswersGroupZeroWithTheWindowsAccounting) {
   for (size_t i : {size_t{0}, size_t{63}}) {
     FakeCpu c = cpu(i);
     uint64_t idle = c.idle + c.iowait;
-    EXPECT_EQ(field(buf, i, 0), ntTime(idle)) << i;
-    EXPECT_EQ(field(buf, i, 8), ntTime(idle + c.system + c.irq + c.softirq + c.steal)) << i;
-    EXPECT_EQ(field(buf, i, 16), ntTime(c.user + c.nice)) << i;
+    EXPECT_EQ(field(buf, i, 0), ticksAsNtTime(idle)) << i;
+    EXPECT_EQ(field(buf, i, 8), ticksAsNtTime(idle + c.system + c.irq + c.softirq + c.steal)) << i;
+    EXPECT_EQ(field(buf, i, 16), ticksAsNtTime(c.user + c.nice)) << i;
   }
   EXPECT_EQ(NtQuerySystemInformation(SystemProcessorPerformanceInformation, nullptr, 0, &returned),
             STATUS_INFO_LENGTH_MISMATCH);
@@ -67,7 +124,7 @@ TEST_F(ProcessorTimes, GroupsOfSixtyFourAgreeWithTheProcessorCounts) {
     EXPECT_EQ(GetActiveProcessorCount(group), expected[group]);
     ASSERT_EQ(queryGroup(group, buf, returned), STATUS_SUCCESS);
     EXPECT_EQ(returned, expected[group] * 48);
-    EXPECT_EQ(field(buf, 0, 16), ntTime(cpu(group * 64u).user + 1)) << group;  // its first processor
+    EXPECT_EQ(field(buf, 0, 16), ticksAsNtTime(cpu(group * 64u).user + 1)) << group;  // its first processor
   }
   buf.resize(8 * 48 - 1);
   EXPECT_EQ(queryGroup(3, buf, returned), STATUS_INFO_LENGTH_MISMATCH);
@@ -96,7 +153,12 @@ TEST(ProcessorTimesTree, UnreadableTreesAndOtherClassesFail) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST(ProcessorTimesMachine, ThisMachineAnswersOneEntryPerOnlineProcessor) {
+TEST(SystemFiguresMachine, ThisMachineAnswersEveryProcessorAndItsMemory) {
+  MEMORYSTATUSEX s{};
+  s.dwLength = sizeof s;
+  ASSERT_TRUE(GlobalMemoryStatusEx(&s));
+  EXPECT_GT(s.ullTotalPhys, 0u);
+  EXPECT_LT(s.ullAvailVirtual, s.ullTotalVirtual);  // this process uses part of its address space
   std::vector<unsigned char> buf(6144);
   ULONG returned = 0;
   ASSERT_EQ(NtQuerySystemInformation(SystemProcessorPerformanceInformation, buf.data(), 6144, &returned),

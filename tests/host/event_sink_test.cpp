@@ -40,24 +40,5 @@ TEST(EventSink, ConcurrentEventsStayWholeLinesInOrder) {
   }
 }
 
-TEST(EventSink, NotesOnlyInHumanMode) {
-  std::ostringstream json;
-  EventSink jsonSink(json, EventSink::Mode::Json);
-  jsonSink.note("loading");
-  jsonSink.emit(Json{{"event", "exited"}});
-  EXPECT_EQ(json.str(), "{\"event\":\"exited\"}\n");
-
-  std::ostringstream human;
-  EventSink humanSink(human, EventSink::Mode::Human);
-  humanSink.note("loading");
-  humanSink.emit(Json{{"event", "exited"}});
-  std::vector<std::string> got = lines(human.str());
-  ASSERT_EQ(got.size(), 2u);
-  // A time stamp, then the text.
-  EXPECT_TRUE(got[0].ends_with(" loading")) << got[0];
-  EXPECT_TRUE(got[1].ends_with(" PluginExit done")) << got[1];
-  EXPECT_EQ(got[0].find_first_not_of(" 0123456789."), got[0].size() - std::string(" loading").size() + 1);
-}
-
 }  // namespace
 }  // namespace vhost

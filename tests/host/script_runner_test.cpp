@@ -90,17 +90,14 @@ TEST_F(ScriptRunnerTest, HostileLinesAreErrorsAndTheScriptGoesOn) {
   EXPECT_EQ(calls.params, 1);
 }
 
-TEST_F(ScriptRunnerTest, ParamsGetTheBag) {
-  run(R"({"cmd":"params","bag":[["PulseTimerDelay","i64",5],["x","y"]]})");
-  EXPECT_FALSE(calls.lastParamsNull);
+TEST_F(ScriptRunnerTest, ParamsGetTheBagAndExitRunsPluginExitOnce) {
+  std::vector<Json> events = run(
+      "{\"cmd\":\"params\",\"bag\":[[\"PulseTimerDelay\",\"i64\",5],[\"x\",\"y\"]]}\n"
+      "{\"cmd\":\"exit\"}\n{\"cmd\":\"sleep\",\"ms\":1}\n{\"cmd\":\"exit\"}\n");
   EXPECT_EQ(calls.lastParams, R"([["PulseTimerDelay","i64",5],["x","str","y"]])");
-}
-
-TEST_F(ScriptRunnerTest, ExitRunsPluginExitOnce) {
-  std::vector<Json> events = run("{\"cmd\":\"exit\"}\n{\"cmd\":\"sleep\",\"ms\":1}\n{\"cmd\":\"exit\"}\n");
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(dumpLine(events[0]), R"({"event":"exited"})");
+  ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(dumpLine(events[1]), R"({"event":"exited"})");
+  EXPECT_EQ(dumpLine(events[2]), R"({"event":"exited"})");
   EXPECT_EQ(calls.exits, 1);
 }
 

@@ -3,77 +3,42 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "varnel/host_control.h"
+#include "recording_observer.h"
 #include "varnel/logging.h"
 
 namespace {
-
-struct Line {
-  int level;
-  std::wstring source;
-  std::wstring text;
-  bool operator==(const Line&) const = default;
-};
-
-class RecordingObserver : public CORE::HostObserver {
- public:
-  void onSysMessage(int level, const std::wstring& source, const std::wstring& text) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    lines_.push_back({level, source, text});
-  }
-  void onLoaded(const std::wstring& moduleName) override {
-    std::lock_guard<std::mutex> hold(mutex_);
-    loaded_.push_back(moduleName);
-  }
-  std::vector<Line> lines() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return lines_;
-  }
-  std::vector<std::wstring> loaded() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return loaded_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<Line> lines_;
-  std::vector<std::wstring> loaded_;
-};
 
 void sysMessage(int level, const wchar_t* source, const wchar_t* format, std::vector<CORE::FormatArg> args = {}) {
   CORE::__SysMessage(level, source, format, args.data(), args.size(), nullptr, nullptr);
 }
 
+// "level source: text" for every log line the observer saw.
+std::vector<std::wstring> lines(const varnel_test::RecordingObserver& observer) {
+  std::vector<std::wstring> out;
+  for (const varnel_test::Event& e : observer.events())
+    if (e.kind == L"log") out.push_back(std::to_wstring(e.number) + L" " + e.name + L": " + e.text);
+  return out;
+}
+
 class SysMessageTest : public ::testing::Test {
  protected:
   void SetUp() override { CORE::setLogLevel(0); }
-  void TearDown() override {
-    CORE::setHostObserver(nullptr);
-    CORE::setLogLevel(0);
-  }
-  RecordingObserver observer_;
+  void TearDown() override { CORE::setLogLevel(0); }
 };
 
-TEST_F(SysMessageTest, FormatsAndHandsLinesToTheObserver) {
-  CORE::setHostObserver(&observer_);
-  EXPECT_EQ(CORE::hostObserver(), &observer_);
+TEST_F(SysMessageTest, FormatsFiltersAndHandsLinesToTheObserver) {
+  varnel_test::RecordingObserver observer;
+  EXPECT_EQ(CORE::hostObserver(), &observer);
   sysMessage(CORE::Error, L"statrix", L"Failed to write %s - %s (%d)", {L"CpuPercentage", L"Access is denied.", 5});
   sysMessage(CORE::Trace, nullptr, L"%s", {L"%n%s"});
-  EXPECT_THAT(observer_.lines(),
-              ::testing::ElementsAre(Line{4, L"statrix", L"Failed to write CpuPercentage - Access is denied. (5)"},
-                                     Line{0, L"", L"%n%s"}));
-}
-
-TEST_F(SysMessageTest, DropsLinesBelowTheLowestLevel) {
-  CORE::setHostObserver(&observer_);
   CORE::setLogLevel(CORE::Warn);
   for (int level = CORE::Trace; level <= CORE::Error; ++level) sysMessage(level, L"m", L"level %d", {level});
-  EXPECT_THAT(observer_.lines(), ::testing::ElementsAre(Line{3, L"m", L"level 3"}, Line{4, L"m", L"level 4"}));
+  EXPECT_THAT(lines(observer), ::testing::ElementsAre(L"4 statrix: Failed to write CpuPercentage - Access is denied. (5)",
+                                                      L"0 : %n%s", L"3 m: level 3", L"4 m: level 4"));
 }
 
 TEST_F(SysMessageTest, WritesToStderrWithoutObserver) {
@@ -86,21 +51,20 @@ TEST_F(SysMessageTest, WritesToStderrWithoutObserver) {
 }
 
 TEST_F(SysMessageTest, LoadedNoticeCarriesTheModuleFileName) {
-  CORE::setHostObserver(&observer_);
+  varnel_test::RecordingObserver observer;
   CORE::sysmsgLogLoaded(nullptr, false);  // null: the program itself, named without its directory
-  const auto loaded = observer_.loaded();
-  ASSERT_EQ(loaded.size(), 1u);
-  EXPECT_EQ(CORE::corestring(loaded[0]).dropSuffix(), CORE::corestring(L"varnel_observer_test"));
+  const auto events = observer.events();
+  ASSERT_EQ(observer.kinds(), std::vector<std::wstring>{L"loaded"});
+  EXPECT_EQ(CORE::corestring(events[0].name).dropSuffix(), CORE::corestring(L"varnel_observer_test"));
   EXPECT_EQ(CORE::corelogExternal, nullptr);  // no external logger until the host installs one
 }
 
 // Observers swapped while other threads log: every line reaches exactly one observer.
 TEST_F(SysMessageTest, ObserverSwapIsThreadSafe) {
-  RecordingObserver other;
+  varnel_test::RecordingObserver one, other;
   std::atomic<bool> stop{false};
-  CORE::setHostObserver(&other);
   std::thread swapper([&] {
-    for (int i = 0; !stop; ++i) CORE::setHostObserver(i % 2 ? &observer_ : &other);
+    for (int i = 0; !stop; ++i) CORE::setHostObserver(i % 2 ? &one : &other);
   });
   std::vector<std::thread> loggers;
   for (int t = 0; t < 2; ++t)
@@ -111,7 +75,7 @@ TEST_F(SysMessageTest, ObserverSwapIsThreadSafe) {
   stop = true;
   swapper.join();
   CORE::setHostObserver(nullptr);
-  EXPECT_EQ(observer_.lines().size() + other.lines().size(), 1000u);
+  EXPECT_EQ(lines(one).size() + lines(other).size(), 1000u);
 }
 
 }  // namespace

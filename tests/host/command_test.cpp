@@ -24,18 +24,12 @@ std::string errorFor(const std::string& line) {
   return error;
 }
 
-TEST(Command, OpsAndTheirDefaults) {
+TEST(Command, OpDefaults) {
   OpCommand op = parsed<OpCommand>(R"({"op":"collect","request":null})");
   EXPECT_EQ(op.op, "collect");
   EXPECT_EQ(op.worker, "perfmon");
   EXPECT_EQ(op.caller, CORE::Caller::Admin);
   EXPECT_EQ(op.request.size(), 0u);
-  op = parsed<OpCommand>(
-      R"({"op":"update","request":{"SESSION":3,"globalCounters":[["x","i64",1]]},"caller":"user","worker":"other"})");
-  EXPECT_EQ(op.worker, "other");
-  EXPECT_EQ(op.caller, CORE::Caller::User);
-  EXPECT_EQ(dumpLine(bagToJson(op.request)), R"([["SESSION","i32",3],["globalCounters","bag",[["x","i64",1]]]])");
-  EXPECT_EQ(parsed<OpCommand>(R"({"op":"x","caller":"unknown"})").caller, CORE::Caller::Unknown);
 }
 
 TEST(Command, CommandsTheRunnerTestsDoNotSpellOut) {

@@ -1,4 +1,4 @@
-// The Prometheus text writer: escaping, number forms, HELP/TYPE lines.
+// The Prometheus text writer: escaping and number forms.
 #include "prometheus_text.h"
 
 #include <gtest/gtest.h>
@@ -26,18 +26,6 @@ TEST(PrometheusText, NumbersReadBackExactly) {
   EXPECT_EQ(formatValue(std::numeric_limits<double>::infinity()), "+Inf");
   EXPECT_EQ(formatValue(-std::numeric_limits<double>::infinity()), "-Inf");
   EXPECT_EQ(formatValue(std::nan("")), "NaN");
-}
-
-TEST(PrometheusText, FamilyThenSamples) {
-  TextWriter w;
-  w.family("x_total", "Things\ncounted.", Type::Counter);
-  w.sample("x_total", {{"kind", "a\"b"}, {"n", ""}}, 3);
-  w.sample("x_total", 4);
-  EXPECT_EQ(w.text(),
-            "# HELP x_total Things\\ncounted.\n"
-            "# TYPE x_total counter\n"
-            "x_total{kind=\"a\\\"b\",n=\"\"} 3\n"
-            "x_total 4\n");
 }
 
 }  // namespace

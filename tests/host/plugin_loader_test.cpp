@@ -1,4 +1,4 @@
-// Finding the plug-in: its default places beside the program and in its installed lib directory.
+// Finding and loading the plug-in: its default place and the reason a load fails.
 #include "plugin_loader.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +23,16 @@ TEST(PluginLoader, DefaultPathsBesideTheProgramThenInItsInstalledLibDir) {
   EXPECT_GT(paths[0].size(), std::wstring_view(STATRIX_PLUGIN_FILE).size());
   std::wstring dir = paths[0].substr(0, paths[0].size() - std::wstring_view(STATRIX_PLUGIN_FILE).size());
   EXPECT_EQ(paths[1], dir + L"../lib/statrix/" + STATRIX_PLUGIN_FILE);
+}
+
+// Also run under Wine: the system's error texts may end in a line break, the reason may not.
+TEST(PluginLoader, MissingLibraryGivesOneLineReason) {
+  PluginModule module;
+  std::string error;
+  EXPECT_FALSE(module.load(L"no-such-dir/statrix-missing.dll", error));
+  EXPECT_TRUE(error.starts_with("cannot load plug-in no-such-dir/statrix-missing.dll: ")) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  EXPECT_NE(error.find("(error "), std::string::npos) << error;
 }
 
 }  // namespace

@@ -1,9 +1,16 @@
-// The events' JSON fields where the end-to-end runner tests do not reach them, and their
-// readable lines in the human mode.
+// The events' JSON fields where the end-to-end runner tests do not reach them, their readable
+// lines in the human mode, and the sink under concurrent writers (whole lines, each thread's
+// events in order).
 #include "events.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "event_sink.h"
 #include "human_format.h"
 
 namespace vhost {
@@ -80,6 +87,30 @@ TEST(HumanFormat, OneReadableLinePerEvent) {
        "broadcast PERF-ALERT CPU-ALARM {CPU_PERCENTAGE=\"91\"}"},
   };
   for (const auto& [event, expected] : cases) EXPECT_EQ(humanLine(event), expected);
+}
+
+TEST(EventSink, ConcurrentEventsStayWholeLinesInOrder) {
+  std::ostringstream out;
+  EventSink sink(out, EventSink::Mode::Json);
+  constexpr int kThreads = 6, kEach = 300;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&sink, t] {
+      for (int i = 0; i < kEach; ++i)
+        sink.emit(Json{{"event", "log"}, {"thread", t}, {"seq", i}, {"text", std::string(50 + i % 7, 'x')}});
+    });
+  for (std::thread& t : threads) t.join();
+
+  std::vector<std::string> all;
+  std::istringstream in(out.str());
+  for (std::string l; std::getline(in, l);) all.push_back(l);
+  ASSERT_EQ(all.size(), size_t{kThreads * kEach});
+  std::map<int, int> next;
+  for (const std::string& l : all) {
+    Json e = Json::parse(l);  // throws (fails the test) on a torn line
+    int t = e["thread"];
+    EXPECT_EQ(e["seq"].get<int>(), next[t]++);
+  }
 }
 
 }  // namespace

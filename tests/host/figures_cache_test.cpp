@@ -1,17 +1,20 @@
-// The figures behind the metrics endpoint: one shared request round, observations, and the
-// text a scrape gives.
+// The figures behind the metrics endpoint: one shared request round, observations, the text a
+// scrape gives, and the text writer's escaping and number forms.
 #include "figures_cache.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "metrics_exposition.h"
+#include "prometheus_text.h"
 
 namespace vhost {
 namespace {
@@ -167,6 +170,25 @@ TEST(FiguresCache, NoWorkerAndTheWatchEnabledGauge) {
   EXPECT_TRUE(enabled());
   cache.observeTimerStop();
   EXPECT_FALSE(enabled());
+}
+
+TEST(PrometheusText, LabelValuesEscapeBackslashQuoteAndNewlineOnly) {
+  EXPECT_EQ(prom::escapeLabelValue(R"(C:\Temp "x")" "\n" "y"), R"(C:\\Temp \"x\"\ny)");
+  EXPECT_EQ(prom::escapeLabelValue("Pages Input/sec {a=b}"), "Pages Input/sec {a=b}");
+  EXPECT_EQ(prom::escapeLabelValue("\xc3\xa9t\xc3\xa9"), "\xc3\xa9t\xc3\xa9");  // UTF-8 passes unchanged
+  EXPECT_EQ(prom::escapeHelp("a \"b\" \\ c\nd"), "a \"b\" \\\\ c\\nd");
+}
+
+TEST(PrometheusText, NumbersReadBackExactly) {
+  EXPECT_EQ(prom::formatValue(0), "0");
+  EXPECT_EQ(prom::formatValue(-1), "-1");
+  EXPECT_EQ(prom::formatValue(17179869184.0), "17179869184");
+  EXPECT_EQ(prom::formatValue(0.0025), "0.0025");
+  EXPECT_EQ(prom::formatValue(2.5), "2.5");
+  EXPECT_EQ(prom::formatValue(1e300), "1e+300");
+  EXPECT_EQ(prom::formatValue(std::numeric_limits<double>::infinity()), "+Inf");
+  EXPECT_EQ(prom::formatValue(-std::numeric_limits<double>::infinity()), "-Inf");
+  EXPECT_EQ(prom::formatValue(std::nan("")), "NaN");
 }
 
 }  // namespace

@@ -1,99 +1,116 @@
-// The events' JSON fields, and their readable lines in the human mode.
+// The events' JSON fields where the end-to-end runner tests do not reach them, their readable
+// lines in the human mode, and the sink under concurrent writers (whole lines, each thread's
+// events in order).
 #include "events.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "event_sink.h"
 #include "human_format.h"
 
 namespace vhost {
 namespace {
 
-std::string line(const Json& e) { return dumpLine(e); }
-
-TEST(Events, FrameworkNotices) {
-  EXPECT_EQ(line(events::sysLog(0, L"statrix", L"varnelPluginDll wait for threads to go")),
-            R"({"event":"log","level":0,"source":"statrix","text":"varnelPluginDll wait for threads to go"})");
-  EXPECT_EQ(line(events::externalLog(L"threads", 4, L"Begin 'x'")),
-            R"({"event":"log","component":"threads","logLevel":4,"text":"Begin 'x'"})");
-  EXPECT_EQ(line(events::loaded(L"statrix")), R"({"event":"loaded","module":"statrix"})");
-  CORE::PropertyBag bag;
-  bag.add(L"CPU-ALARM", L"95");
-  EXPECT_EQ(line(events::broadcast(L"PERF-ALERT", L"CPU-ALARM", bag)),
-            R"({"event":"broadcast","name":"PERF-ALERT","name2":"CPU-ALARM","bag":[["CPU-ALARM","str","95"]]})");
-  EXPECT_EQ(line(events::message(L"AgentHelpDesk", L"HelpdeskOperation", bag)),
-            R"({"event":"message","worker":"AgentHelpDesk","op":"HelpdeskOperation","bag":[["CPU-ALARM","str","95"]]})");
-  EXPECT_EQ(line(events::timerStart(5000)), R"({"event":"timer","action":"start","period":5000})");
-  EXPECT_EQ(line(events::timerStop()), R"({"event":"timer","action":"stop"})");
-  EXPECT_EQ(line(events::workerChanged(L"perfmon", true)), R"({"event":"worker","name":"perfmon","action":"added"})");
-}
-
-TEST(Events, RegistryValuesByType) {
-  EXPECT_EQ(line(events::regwrite(L"HKLM\\S\\CpuPercentage", 4, L"42", true)),
-            R"({"event":"regwrite","path":"HKLM\\S\\CpuPercentage","type":"dword","value":42,"ok":true})");
-  EXPECT_EQ(line(events::regwrite(L"P", 7, CORE::corestring(L"a\0b", 3), true)),
-            R"({"event":"regwrite","path":"P","type":"multi_sz","value":["a","b"],"ok":true})");
-  EXPECT_EQ(line(events::regwrite(L"P", 4, L"oops", true)),
-            R"({"event":"regwrite","path":"P","type":"dword","value":"oops","ok":true})");
-  EXPECT_EQ(line(events::regwrite(L"P", 3, L"x", true)),
-            R"({"event":"regwrite","path":"P","type":3,"value":"x","ok":true})");
-
-  EXPECT_EQ(line(events::registry("P", std::nullopt)), R"({"event":"registry","path":"P","type":null,"value":null})");
-  EXPECT_EQ(line(events::registry("P", CORE::RegistryValue{4, L"4294967295", {}})),
-            R"({"event":"registry","path":"P","type":"dword","value":4294967295})");
-  EXPECT_EQ(line(events::registry("P", CORE::RegistryValue{7, L"", {L"x", L"y z"}})),
-            R"({"event":"registry","path":"P","type":"multi_sz","value":["x","y z"]})");
-  EXPECT_EQ(line(events::registry("P", CORE::RegistryValue{1, L"%n%s \"q\"", {}})),
-            R"({"event":"registry","path":"P","type":"sz","value":"%n%s \"q\""})");
-}
-
-TEST(Events, Replies) {
-  EXPECT_EQ(line(events::reply("collect", std::nullopt, CORE::PropertyBag())),
-            R"({"event":"reply","op":"collect","result":false,"host_error":"worker not installed"})");
-  CORE::PropertyBag ok;
-  ok.addInt(L"CPU", 7);
-  EXPECT_EQ(line(events::reply("collect", true, ok)),
-            R"({"event":"reply","op":"collect","result":true,"reply":[["CPU","i32",7]]})");
-  CORE::PropertyBag denied;
-  denied.setError(5, L"NotAuthorized");
-  EXPECT_EQ(line(events::reply("update", false, denied)),
-            R"({"event":"reply","op":"update","result":false,"reply":[],"error":{"code":5,"text":"NotAuthorized"}})");
+TEST(Events, JsonFields) {
   CORE::PropertyBag bare;
   bare.setError(120);
-  EXPECT_EQ(line(events::reply("x", false, bare)),
-            R"({"event":"reply","op":"x","result":false,"reply":[],"error":{"code":120,"text":""}})");
+  const std::pair<Json, const char*> cases[] = {
+      {events::externalLog(L"threads", 4, L"Begin 'x'"),
+       R"({"event":"log","component":"threads","logLevel":4,"text":"Begin 'x'"})"},
+      {events::timerStop(), R"({"event":"timer","action":"stop"})"},
+      {events::regwrite(L"P", 7, CORE::corestring(L"a\0b", 3), true),
+       R"({"event":"regwrite","path":"P","type":"multi_sz","value":["a","b"],"ok":true})"},
+      {events::regwrite(L"P", 4, L"oops", false),
+       R"({"event":"regwrite","path":"P","type":"dword","value":"oops","ok":false})"},
+      {events::regwrite(L"P", 3, L"x", true), R"({"event":"regwrite","path":"P","type":3,"value":"x","ok":true})"},
+      {events::registry("P", CORE::RegistryValue{1, L"%n%s \"q\"", {}}),
+       R"({"event":"registry","path":"P","type":"sz","value":"%n%s \"q\""})"},
+      {events::reply("x", false, bare),
+       R"({"event":"reply","op":"x","result":false,"reply":[],"error":{"code":120,"text":""}})"},
+      {events::ticked({}), R"({"event":"ticked","result":null})"},
+      {events::ticked({true, false}), R"({"event":"ticked","result":false})"},
+  };
+  for (const auto& [event, expected] : cases) EXPECT_EQ(dumpLine(event), expected);
 }
 
-TEST(Events, ScriptAnswers) {
-  EXPECT_EQ(line(events::ticked({})), R"({"event":"ticked","result":null})");
-  EXPECT_EQ(line(events::ticked({true})), R"({"event":"ticked","result":true})");
-  EXPECT_EQ(line(events::ticked({true, false})), R"({"event":"ticked","result":false})");
-  EXPECT_EQ(line(events::regset("P")), R"({"event":"regset","path":"P"})");
-  EXPECT_EQ(line(events::workerState("perfmon", true)), R"({"event":"worker","name":"perfmon","installed":true})");
-  EXPECT_EQ(line(events::params(true)), R"({"event":"params","result":true})");
-  EXPECT_EQ(line(events::exited()), R"({"event":"exited"})");
-  EXPECT_EQ(line(events::error(3, "unknown command \"x\"")),
-            R"({"event":"error","line":3,"text":"unknown command \"x\""})");
+CORE::PropertyBag processBag(const wchar_t* pid, const wchar_t* name, const wchar_t* user, const wchar_t* key,
+                             const wchar_t* percent) {
+  CORE::PropertyBag bag;
+  bag.set(L"PROCESSID", pid);
+  bag.set(L"PROCESSNAME", name);
+  bag.set(L"SESSIONID", L"2");
+  if (user != nullptr) bag.set(L"USER", user);
+  bag.set(key, percent);
+  return bag;
 }
 
 TEST(HumanFormat, OneReadableLinePerEvent) {
-  CORE::PropertyBag inner;
+  CORE::PropertyBag inner, bag, denied, list, none, alarm;
   inner.addBool(L"on", true);
-  CORE::PropertyBag bag;
   bag.add(L"opcode", L"NewDataFromStatrix");
   bag.addInt(L"overall_cpu", 12);
   bag.addBag(L"sub", inner);
-  EXPECT_EQ(humanLine(events::sysLog(3, L"statrix", L"slow")), "log Warn statrix: slow");
-  EXPECT_EQ(humanLine(events::externalLog(L"threads", 4, L"Begin")), "log threads/4: Begin");
-  EXPECT_EQ(humanLine(events::message(L"AgentHelpDesk", L"HelpdeskOperation", bag)),
-            "message to AgentHelpDesk HelpdeskOperation {opcode=\"NewDataFromStatrix\", overall_cpu=12, sub={on=true}}");
-  EXPECT_EQ(humanLine(events::regwrite(L"P", 4, L"5", false)), "registry write P = 5 (dword) FAILED");
-  EXPECT_EQ(humanLine(events::timerStart(100)), "timer started, period 100 ms");
-  EXPECT_EQ(humanLine(events::workerState("perfmon", false)), "worker perfmon is not installed");
-  EXPECT_EQ(humanLine(events::reply("collect", std::nullopt, {})), "reply to collect: worker not installed");
-  CORE::PropertyBag denied;
   denied.setError(5, L"NotAuthorized");
-  EXPECT_EQ(humanLine(events::reply("update", false, denied)), "reply to update: false {} error 5 NotAuthorized");
-  EXPECT_EQ(humanLine(Json{{"event", "new"}, {"x", 1}}), R"({"event":"new","x":1})");
+  list.setInt(L"numConsumers", 2);
+  list.set(L"reason", L"MEMORY");
+  list.setBag(L"0", processBag(L"7", L"db", L"SYSTEM", L"MEMORY_PERCENTAGE", L"40"));
+  list.setBag(L"1", processBag(L"4321", L"editor", L"host\\alice", L"MEMORY_PERCENTAGE", L"20"));
+  none.setInt(L"numConsumers", 0);
+  none.set(L"reason", L"CPU");
+  alarm.set(L"CPU_PERCENTAGE", L"91");
+  const std::pair<Json, const char*> cases[] = {
+      {events::sysLog(3, L"statrix", L"slow"), "log Warn statrix: slow"},
+      {events::externalLog(L"threads", 4, L"Begin"), "log threads/4: Begin"},
+      {events::message(L"AgentHelpDesk", L"HelpdeskOperation", bag),
+       "message to AgentHelpDesk HelpdeskOperation {opcode=\"NewDataFromStatrix\", overall_cpu=12, sub={on=true}}"},
+      {events::regwrite(L"P", 4, L"5", false), "registry write P = 5 (dword) FAILED"},
+      {events::timerStart(100), "timer started, period 100 ms"},
+      {events::workerState("perfmon", false), "worker perfmon is not installed"},
+      {events::reply("collect", std::nullopt, {}), "reply to collect: worker not installed"},
+      {events::reply("update", false, denied), "reply to update: false {} error 5 NotAuthorized"},
+      {Json{{"event", "new"}, {"x", 1}}, R"({"event":"new","x":1})"},
+      // Process alarms and top-consumer lists read as sentences; other broadcasts keep the general form.
+      {events::broadcast(L"PERF-ALERT", L"PROCESS-ALARM",
+                         processBag(L"4321", L"editor", L"host\\alice", L"CPU_PERCENTAGE", L"61")),
+       "process alarm (CPU): pid=4321 name=editor user=host\\alice 61% session=2"},
+      {events::broadcast(L"PERF-ALERT", L"PROCESS-ALARM", processBag(L"7", L"db", nullptr, L"MEMORY_PERCENTAGE", L"12")),
+       "process alarm (memory): pid=7 name=db 12% session=2"},
+      {events::broadcast(L"PERF-ALERT", L"PROCESS-LIST", list),
+       "top memory consumers (2): pid=7 name=db user=SYSTEM 40%; pid=4321 name=editor user=host\\alice 20%"},
+      {events::broadcast(L"PERF-ALERT", L"PROCESS-LIST", none), "top CPU consumers (0)"},
+      {events::broadcast(L"PERF-ALERT", L"CPU-ALARM", alarm),
+       "broadcast PERF-ALERT CPU-ALARM {CPU_PERCENTAGE=\"91\"}"},
+  };
+  for (const auto& [event, expected] : cases) EXPECT_EQ(humanLine(event), expected);
+}
+
+TEST(EventSink, ConcurrentEventsStayWholeLinesInOrder) {
+  std::ostringstream out;
+  EventSink sink(out, EventSink::Mode::Json);
+  constexpr int kThreads = 6, kEach = 300;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&sink, t] {
+      for (int i = 0; i < kEach; ++i)
+        sink.emit(Json{{"event", "log"}, {"thread", t}, {"seq", i}, {"text", std::string(50 + i % 7, 'x')}});
+    });
+  for (std::thread& t : threads) t.join();
+
+  std::vector<std::string> all;
+  std::istringstream in(out.str());
+  for (std::string l; std::getline(in, l);) all.push_back(l);
+  ASSERT_EQ(all.size(), size_t{kThreads * kEach});
+  std::map<int, int> next;
+  for (const std::string& l : all) {
+    Json e = Json::parse(l);  // throws (fails the test) on a torn line
+    int t = e["thread"];
+    EXPECT_EQ(e["seq"].get<int>(), next[t]++);
+  }
 }
 
 }  // namespace

@@ -1,16 +1,20 @@
-// The figures behind the metrics endpoint: one shared request round, observations, and the
-// text a scrape gives.
+// The figures behind the metrics endpoint: one shared request round, observations, the text a
+// scrape gives, and the text writer's escaping and number forms.
 #include "figures_cache.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "metrics_exposition.h"
+#include "prometheus_text.h"
 
 namespace vhost {
 namespace {
@@ -90,14 +94,6 @@ TEST(FiguresCache, ConcurrentScrapesShareOneRound) {
   for (const std::string& text : texts) EXPECT_NE(text.find("statrix_system_cpu_percent 12\n"), std::string::npos);
 }
 
-TEST(FiguresCache, EachScrapeAfterARoundAsksAgain) {
-  FakeWorker worker;
-  FiguresCache cache(worker.requester(), memory16G());
-  cache.scrape();
-  cache.scrape();
-  EXPECT_EQ(worker.cpuMemRequests.load(), 2);
-}
-
 TEST(FiguresCache, ScrapeTextOfRoundAndObservations) {
   FakeWorker worker;
   FiguresCache cache(worker.requester(), memory16G());
@@ -118,41 +114,23 @@ TEST(FiguresCache, ScrapeTextOfRoundAndObservations) {
   cache.observeTimerPass(2000000, true);    // 2 ms
   cache.observeTimerPass(300000000, true);  // 0.3 s
 
-  EXPECT_EQ(cache.scrape(),
-            "# HELP statrix_system_cpu_percent System processor use of the last sampling pass, percent.\n"
-            "# TYPE statrix_system_cpu_percent gauge\n"
+  // The samples in order (the families' HELP and TYPE lines are the text writer's and promtool's).
+  std::string samples;
+  std::istringstream text(cache.scrape());
+  for (std::string line; std::getline(text, line);)
+    if (!line.starts_with("#")) samples += line + "\n";
+  EXPECT_EQ(samples,
             "statrix_system_cpu_percent 12\n"
-            "# HELP statrix_memory_load_percent Physical memory load of the last sampling pass, percent.\n"
-            "# TYPE statrix_memory_load_percent gauge\n"
             "statrix_memory_load_percent 34\n"
-            "# HELP statrix_memory_total_bytes Total physical memory, bytes.\n"
-            "# TYPE statrix_memory_total_bytes gauge\n"
             "statrix_memory_total_bytes 17179869184\n"
-            "# HELP statrix_memory_available_bytes Available physical memory, bytes.\n"
-            "# TYPE statrix_memory_available_bytes gauge\n"
             "statrix_memory_available_bytes 8589934592\n"
-            "# HELP statrix_metric_value Value of a performance-counter metric, as the counter metrics reply gives it.\n"
-            "# TYPE statrix_metric_value gauge\n"
             "statrix_metric_value{metric=\"pagesIn\",object=\"Memory\",counter=\"Pages Input/sec\",instance=\"\"} 7\n"
-            "# HELP statrix_session_cpu_percent Processor use of a user session's processes, percent (help-desk "
-            "figures).\n"
-            "# TYPE statrix_session_cpu_percent gauge\n"
             "statrix_session_cpu_percent{session=\"3\"} 25\n"
-            "# HELP statrix_session_memory_percent Private bytes of a user session's processes against physical "
-            "memory, percent (help-desk figures).\n"
-            "# TYPE statrix_session_memory_percent gauge\n"
-            "# HELP statrix_counter Session counter of the counter store.\n"
-            "# TYPE statrix_counter gauge\n"
             "statrix_counter{name=\"AllSessions\"} 4\n"
-            "# HELP statrix_alarms_total Alarms broadcast since the runner started, by kind.\n"
-            "# TYPE statrix_alarms_total counter\n"
             "statrix_alarms_total{kind=\"cpu\"} 2\n"
             "statrix_alarms_total{kind=\"memory\"} 0\n"
             "statrix_alarms_total{kind=\"process_cpu\"} 0\n"
             "statrix_alarms_total{kind=\"process_memory\"} 1\n"
-            "# HELP statrix_pass_duration_seconds Duration of the runs of the watch timer's callback (one sampling "
-            "pass each).\n"
-            "# TYPE statrix_pass_duration_seconds histogram\n"
             "statrix_pass_duration_seconds_bucket{le=\"0.001\"} 0\n"
             "statrix_pass_duration_seconds_bucket{le=\"0.0025\"} 1\n"
             "statrix_pass_duration_seconds_bucket{le=\"0.005\"} 1\n"
@@ -168,18 +146,22 @@ TEST(FiguresCache, ScrapeTextOfRoundAndObservations) {
             "statrix_pass_duration_seconds_bucket{le=\"+Inf\"} 2\n"
             "statrix_pass_duration_seconds_sum 0.302\n"
             "statrix_pass_duration_seconds_count 2\n"
-            "# HELP statrix_watch_enabled 1 while the watch timer runs and its latest pass did not fail, else 0.\n"
-            "# TYPE statrix_watch_enabled gauge\n"
             "statrix_watch_enabled 1\n");
+  cache.scrape();  // each scrape after a finished round asks again
+  EXPECT_EQ(worker.cpuMemRequests.load(), 2);
 }
 
-TEST(FiguresCache, WatchEnabledFollowsTimerAndPassResult) {
+TEST(FiguresCache, NoWorkerAndTheWatchEnabledGauge) {
   FiguresCache cache([](const std::wstring&, CORE::PropertyBag&, CORE::PropertyBag&) { return std::nullopt; }, {});
+  std::string text = cache.scrape();
+  EXPECT_NE(text.find("# TYPE statrix_system_cpu_percent gauge\n# HELP statrix_memory_load_percent"),
+            std::string::npos);
+  EXPECT_EQ(text.find("\nstatrix_memory_total_bytes "), std::string::npos);
+  EXPECT_NE(text.find("statrix_watch_enabled 0\n"), std::string::npos);
   auto enabled = [&] {
     ObservedFigures o = cache.observed();
     return o.timerRunning && o.lastPassOk;
   };
-  EXPECT_FALSE(enabled());
   cache.observeTimerStart();
   EXPECT_TRUE(enabled());
   cache.observeTimerPass(1000, false);  // a disabled watch answers its ticks with false
@@ -190,13 +172,23 @@ TEST(FiguresCache, WatchEnabledFollowsTimerAndPassResult) {
   EXPECT_FALSE(enabled());
 }
 
-TEST(FiguresCache, NoWorkerGivesFamiliesWithoutRequestFigures) {
-  FiguresCache cache([](const std::wstring&, CORE::PropertyBag&, CORE::PropertyBag&) { return std::nullopt; }, {});
-  std::string text = cache.scrape();
-  EXPECT_NE(text.find("# TYPE statrix_system_cpu_percent gauge\n# HELP statrix_memory_load_percent"),
-            std::string::npos);
-  EXPECT_EQ(text.find("\nstatrix_memory_total_bytes "), std::string::npos);
-  EXPECT_NE(text.find("statrix_watch_enabled 0\n"), std::string::npos);
+TEST(PrometheusText, LabelValuesEscapeBackslashQuoteAndNewlineOnly) {
+  EXPECT_EQ(prom::escapeLabelValue(R"(C:\Temp "x")" "\n" "y"), R"(C:\\Temp \"x\"\ny)");
+  EXPECT_EQ(prom::escapeLabelValue("Pages Input/sec {a=b}"), "Pages Input/sec {a=b}");
+  EXPECT_EQ(prom::escapeLabelValue("\xc3\xa9t\xc3\xa9"), "\xc3\xa9t\xc3\xa9");  // UTF-8 passes unchanged
+  EXPECT_EQ(prom::escapeHelp("a \"b\" \\ c\nd"), "a \"b\" \\\\ c\\nd");
+}
+
+TEST(PrometheusText, NumbersReadBackExactly) {
+  EXPECT_EQ(prom::formatValue(0), "0");
+  EXPECT_EQ(prom::formatValue(-1), "-1");
+  EXPECT_EQ(prom::formatValue(17179869184.0), "17179869184");
+  EXPECT_EQ(prom::formatValue(0.0025), "0.0025");
+  EXPECT_EQ(prom::formatValue(2.5), "2.5");
+  EXPECT_EQ(prom::formatValue(1e300), "1e+300");
+  EXPECT_EQ(prom::formatValue(std::numeric_limits<double>::infinity()), "+Inf");
+  EXPECT_EQ(prom::formatValue(-std::numeric_limits<double>::infinity()), "-Inf");
+  EXPECT_EQ(prom::formatValue(std::nan("")), "NaN");
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ TEST(PluginLoader, DefaultPathsBesideTheProgramThenInItsInstalledLibDir) {
   EXPECT_EQ(paths[1], dir + L"../lib/statrix/" + STATRIX_PLUGIN_FILE);
 }
 
+// Also run under Wine: the system's error texts may end in a line break, the reason may not.
 TEST(PluginLoader, MissingLibraryGivesOneLineReason) {
   PluginModule module;
   std::string error;

@@ -1,4 +1,4 @@
-// A host observer for the runtime's tests: records timer, worker, broadcast and log events and
+// A host observer for the runtime's tests: records timer, worker, broadcast, log and loaded events and
 // lets a test wait for one.
 #pragma once
 #include <chrono>
@@ -13,7 +13,7 @@
 namespace varnel_test {
 
 struct Event {
-  std::wstring kind;  // "timer-start", "timer-stop", "worker-added", "worker-removed", "broadcast", "log"
+  std::wstring kind;  // "timer-start", "timer-stop", "worker-added", "worker-removed", "broadcast", "log", "loaded"
   std::wstring name;  // worker name, broadcast name, log source
   std::wstring text;  // log text, second broadcast name
   int64_t number = 0; // period, log level
@@ -28,6 +28,7 @@ class RecordingObserver : public CORE::HostObserver {
   void onSysMessage(int level, const std::wstring& source, const std::wstring& text) override {
     add({L"log", source, text, level});
   }
+  void onLoaded(const std::wstring& moduleName) override { add({L"loaded", moduleName, L"", 0}); }
   void onBroadcast(const CORE::corestring& name1, const CORE::corestring& name2, const CORE::PropertyBag&) override {
     add({L"broadcast", name1.str(), name2.str(), 0});
   }

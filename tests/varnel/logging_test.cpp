@@ -1,17 +1,24 @@
-// Tests of CORE::formatMessage and of the compile-time format check.
+// The logging path: CORE::formatMessage with the compile-time format check, and the sink behind
+// __SysMessage (level filter, observer hand-off, the stderr fallback).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "recording_observer.h"
 #include "varnel/logging.h"
 
 namespace {
 
 using CORE::FormatArg;
 using CORE::format_check::matches;
+
+enum class Colour { Red, Green };
 
 std::wstring format(const wchar_t* text, std::vector<FormatArg> args = {}) {
   return CORE::formatMessage(text, args.data(), args.size());
@@ -26,6 +33,7 @@ TEST(FormatMessage, IntegersFollowCThirtyTwoBitSemantics) {
   EXPECT_EQ(format(L"%lld", {std::numeric_limits<int64_t>::min()}), L"-9223372036854775808");
   EXPECT_EQ(format(L"%x|%X|%o|%#x|%#X|%#o|%#x", {255, -1, 8, 255, 255, 8, 0}), L"ff|FFFFFFFF|10|0xff|0XFF|010|0");
   EXPECT_EQ(format(L"[%c%3c]", {0xE9, L'z'}), L"[\u00e9  z]");
+  EXPECT_EQ(format(L"%d|%d|%u", {Colour::Green, true, 7u}), L"1|1|7");
 }
 
 TEST(FormatMessage, FlagsWidthAndPrecision) {
@@ -69,7 +77,6 @@ TEST(FormatMessage, MismatchesAndUnknownConversionsShowMarkers) {
 // wformat_string's consteval constructor throws, so the call does not compile, exactly when
 // format_check::matches is false. A consteval failure is no substitution failure that a
 // requires-expression could observe, so the predicate is probed directly.
-enum class Colour { Red };
 static_assert(matches<int, unsigned, long long, bool, Colour>(L"%d %u %lld %d %x 100%%"));
 static_assert(matches<double, float, const wchar_t*, std::wstring, CORE::corestring>(L"%3.1f %e %s %ls %s"));
 static_assert(matches<const void*, int, int, uint64_t, int64_t>(L"0x%p %*.*I64u %I32d"));
@@ -78,14 +85,70 @@ static_assert(!matches<int>(L"%p") && !matches<const char*>(L"%s") && !matches<s
 static_assert(!matches<int>(L"%n") && !matches<int>(L"%d %d") && !matches<int, int>(L"%d"));
 static_assert(!matches<>(L"50%") && !matches<int>(L"%5%"));
 
-template <class... A>
-std::wstring checked(CORE::wformat<A...> text, const A&... args) {
-  const FormatArg list[sizeof...(A) + 1] = {FormatArg(args)..., FormatArg()};
-  return CORE::formatMessage(text.str, list, sizeof...(A));
+void sysMessage(int level, const wchar_t* source, const wchar_t* format, std::vector<CORE::FormatArg> args = {}) {
+  CORE::__SysMessage(level, source, format, args.data(), args.size(), nullptr, nullptr);
 }
 
-TEST(FormatMessage, CheckedFormatsFormat) {
-  EXPECT_EQ(checked(L"%s=%u (%3.1f%%) %d", CORE::corestring(L"cpu"), 7u, 12.34, Colour::Red), L"cpu=7 (12.3%) 0");
+// "level source: text" for every log line the observer saw.
+std::vector<std::wstring> lines(const varnel_test::RecordingObserver& observer) {
+  std::vector<std::wstring> out;
+  for (const varnel_test::Event& e : observer.events())
+    if (e.kind == L"log") out.push_back(std::to_wstring(e.number) + L" " + e.name + L": " + e.text);
+  return out;
+}
+
+class SysMessageTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CORE::setLogLevel(0); }
+  void TearDown() override { CORE::setLogLevel(0); }
+};
+
+TEST_F(SysMessageTest, FormatsFiltersAndHandsLinesToTheObserver) {
+  varnel_test::RecordingObserver observer;
+  EXPECT_EQ(CORE::hostObserver(), &observer);
+  sysMessage(CORE::Error, L"statrix", L"Failed to write %s - %s (%d)", {L"CpuPercentage", L"Access is denied.", 5});
+  sysMessage(CORE::Trace, nullptr, L"%s", {L"%n%s"});
+  CORE::setLogLevel(CORE::Warn);
+  for (int level = CORE::Trace; level <= CORE::Error; ++level) sysMessage(level, L"m", L"level %d", {level});
+  EXPECT_THAT(lines(observer), ::testing::ElementsAre(L"4 statrix: Failed to write CpuPercentage - Access is denied. (5)",
+                                                      L"0 : %n%s", L"3 m: level 3", L"4 m: level 4"));
+}
+
+TEST_F(SysMessageTest, WritesToStderrWithoutObserver) {
+  ::testing::internal::CaptureStderr();
+  sysMessage(CORE::Warn, L"statrix", L"PulseTimer pulse %u delay %u DELAYED", {3u, 1500u});
+  sysMessage(7, L"x", L"caf\u00e9");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_THAT(err, ::testing::HasSubstr("Warn statrix: PulseTimer pulse 3 delay 1500 DELAYED\n"));
+  EXPECT_THAT(err, ::testing::HasSubstr("Level7 x: caf\xC3\xA9\n"));
+}
+
+TEST_F(SysMessageTest, LoadedNoticeCarriesTheModuleFileName) {
+  varnel_test::RecordingObserver observer;
+  CORE::sysmsgLogLoaded(nullptr, false);  // null: the program itself, named without its directory
+  const auto events = observer.events();
+  ASSERT_EQ(observer.kinds(), std::vector<std::wstring>{L"loaded"});
+  EXPECT_EQ(CORE::corestring(events[0].name).dropSuffix(), CORE::corestring(L"varnel_logging_test"));
+  EXPECT_EQ(CORE::corelogExternal, nullptr);  // no external logger until the host installs one
+}
+
+// Observers swapped while other threads log: every line reaches exactly one observer.
+TEST_F(SysMessageTest, ObserverSwapIsThreadSafe) {
+  varnel_test::RecordingObserver one, other;
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    for (int i = 0; !stop; ++i) CORE::setHostObserver(i % 2 ? &one : &other);
+  });
+  std::vector<std::thread> loggers;
+  for (int t = 0; t < 2; ++t)
+    loggers.emplace_back([] {
+      for (int i = 0; i < 500; ++i) sysMessage(CORE::Info, L"t", L"%d", {i});
+    });
+  for (auto& t : loggers) t.join();
+  stop = true;
+  swapper.join();
+  CORE::setHostObserver(nullptr);
+  EXPECT_EQ(lines(one).size() + lines(other).size(), 1000u);
 }
 
 }  // namespace

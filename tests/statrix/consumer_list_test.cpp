@@ -5,10 +5,12 @@
 
 #include "process/consumer_list.h"
 #include "process/session_metrics.h"
-#include "statrix/host_recorder.h"
+#include "statrix/cpumem_watch_env.h"
 #include "statrix/process_snapshot_builder.h"
 
 namespace {
+
+using watch_test::Event;
 
 // Process ids no system hands out, so every owner reads "SYSTEM" without touching real processes.
 constexpr uint64_t kFirstPid = 0x7FFF0001;
@@ -51,13 +53,13 @@ class ConsumerListTest : public ::testing::Test {
     const auto all = recorder_.broadcasts();
     EXPECT_EQ(all.size(), 1u);
     if (all.empty()) return {};
-    EXPECT_EQ(all.back().name2, L"PROCESS-LIST");
+    EXPECT_EQ(all.back().text, L"PROCESS-LIST");
     return all.back().bag;
   }
 
   ProcessTable table_;
   ProcessSnapshot snapshot_;
-  statrix_test::HostRecorder recorder_;
+  watch_test::Recorder recorder_;
 };
 
 TEST_F(ConsumerListTest, DescendingWithTiesInSnapshotOrderAndZeroRoundedSharesLeftOut) {
@@ -67,7 +69,7 @@ TEST_F(ConsumerListTest, DescendingWithTiesInSnapshotOrderAndZeroRoundedSharesLe
   listConsumers(ProcessKind::Cpu, &snapshot_, table_, 80.3f, 3);
   // p5 equals the last slot (p1) and does not displace it.
   EXPECT_EQ(listed(), (std::vector<std::wstring>{L"p2", L"p3", L"p1"}));
-  EXPECT_EQ(recorder_.count(L"Missing CPU use"), 0u);  // 80.3 - 120 is no gap
+  EXPECT_EQ(recorder_.count(Event::Log, L"Missing CPU use"), 0u);  // 80.3 - 120 is no gap
 
   const CORE::PropertyBag bag = listBag();
   EXPECT_EQ(bag.getInt(L"numConsumers"), 3);
@@ -97,10 +99,10 @@ TEST_F(ConsumerListTest, AGapOfTenPointsListsTheProcessesBornInThePassAndLessLis
 
   recorder_.clear();
   listConsumers(ProcessKind::Cpu, &snapshot_, table_, 57.9f, 10);  // gap 9.9
-  EXPECT_EQ(recorder_.count(L"Missing"), 0u);
+  EXPECT_EQ(recorder_.count(Event::Log, L"Missing"), 0u);
   recorder_.clear();
   listConsumers(ProcessKind::Memory, &snapshot_, table_, 90.0f, 10);  // memory has no gap analysis
-  EXPECT_EQ(recorder_.count(L"Missing"), 0u);
+  EXPECT_EQ(recorder_.count(Event::Log, L"Missing"), 0u);
   EXPECT_EQ(listBag().get(L"reason").str(), L"MEMORY");
   EXPECT_EQ(listBag().getInt(L"numConsumers"), 0);  // no memory shares at all
 }
@@ -108,7 +110,7 @@ TEST_F(ConsumerListTest, AGapOfTenPointsListsTheProcessesBornInThePassAndLessLis
 TEST_F(ConsumerListTest, WithoutNewProcessesOrWithoutASnapshotTheUseWentToAnExitedProcess) {
   walk({proc(1, 0)}, {proc(1, 1000)});
   listConsumers(ProcessKind::Cpu, &snapshot_, table_, 25.0f, 10);
-  EXPECT_EQ(recorder_.count(L"Missing CPU use: 15.0%; probably consumed by a process that has exited"), 1u);
+  EXPECT_EQ(recorder_.count(Event::Log, L"Missing CPU use: 15.0%; probably consumed by a process that has exited"), 1u);
 
   recorder_.clear();
   listConsumers(ProcessKind::Cpu, nullptr, table_, 25.0f, 10);

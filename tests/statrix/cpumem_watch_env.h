@@ -1,4 +1,4 @@
-// CPU and memory watch tests: a private registry root and a recorder of the watch's host calls.
+// Module tests: a private registry root and a recorder of the module's host calls.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -82,6 +82,14 @@ class Recorder : public CORE::HostObserver {
     for (const Event& e : of(kind)) n += e.text.starts_with(prefix) ? 1 : 0;
     return n;
   }
+  // Log texts at `level` or above, in order.
+  std::vector<std::wstring> lines(int level = 2) const {
+    std::vector<std::wstring> out;
+    for (const Event& e : of(Event::Log))
+      if (e.level >= level) out.push_back(e.text);
+    return out;
+  }
+  std::vector<Event> broadcasts() const { return of(Event::Broadcast); }
   // Values written to the registry value `name`, in order.
   std::vector<std::wstring> writes(const std::wstring& name) const {
     std::vector<std::wstring> values;

@@ -8,10 +8,12 @@
 #include "process/process_owner.h"
 #include "process/process_report.h"
 #include "process/round_percent.h"
-#include "statrix/host_recorder.h"
+#include "statrix/cpumem_watch_env.h"
 #include "statrix/process_snapshot_builder.h"
 
 namespace {
+
+using watch_test::Event;
 
 // No system hands out this process id (above Linux's largest, not a multiple of 4 as Windows
 // ids are), so its owner can never be read.
@@ -57,16 +59,16 @@ TEST(PercentTexts, OneDecimalOrNotAvailableAndTheRoundingFromPointThirtyFive) {
 }
 
 TEST(ProcessOwner, TheSystemNamesTheOwnerOfThisProcessAndSystemStandsInForAnUnreadableOne) {
-  statrix_test::HostRecorder recorder;
+  watch_test::Recorder recorder;
   const CORE::corestring mine = processOwner(GetCurrentProcessId());
   EXPECT_NE(mine.str(), L"SYSTEM");
   const size_t slash = mine.str().find(L'\\');
   ASSERT_NE(slash, std::wstring::npos) << mine.utf8();
   EXPECT_GT(mine.length(), slash + 1) << "an account name follows the domain";
-  EXPECT_EQ(recorder.count(L"OpenProcess() failed"), 0u);
+  EXPECT_EQ(recorder.count(Event::Log, L"OpenProcess() failed"), 0u);
 
   EXPECT_EQ(processOwner(kNoSuchPid).str(), L"SYSTEM");
-  EXPECT_EQ(recorder.count(L"OpenProcess() failed: "), 1u);
+  EXPECT_EQ(recorder.count(Event::Log, L"OpenProcess() failed: "), 1u);
   EXPECT_TRUE(recorder.lines(2).empty()) << "failures are traced only";
 }
 
@@ -105,7 +107,7 @@ class ReportTest : public ::testing::Test {
     p.name = name;
     return p;
   }
-  statrix_test::HostRecorder recorder_;
+  watch_test::Recorder recorder_;
 };
 
 TEST_F(ReportTest, AnAlarmLogsTheWholePercentAndBroadcastsTheProcessWithItsOwner) {
@@ -121,7 +123,7 @@ TEST_F(ReportTest, AnAlarmLogsTheWholePercentAndBroadcastsTheProcessWithItsOwner
   EXPECT_EQ(recorder_.lines(), std::vector<std::wstring>{expected});
   const auto broadcasts = recorder_.broadcasts();
   ASSERT_EQ(broadcasts.size(), 1u);
-  EXPECT_EQ(broadcasts[0].name2, L"PROCESS-ALARM");
+  EXPECT_EQ(broadcasts[0].text, L"PROCESS-ALARM");
   const CORE::PropertyBag& bag = broadcasts[0].bag;
   ASSERT_EQ(bag.size(), 5u);
   EXPECT_EQ(bag.get(L"PROCESSID").str(), std::to_wstring(self));

@@ -52,7 +52,7 @@ TEST(Runnable, SecondLaunchWhileRunningIsRefusedAndLeavesTheFirstThreadAlone) {
 
   EXPECT_FALSE(runnable->launch());
   EXPECT_EQ(log.count([](const LogLine& l) {
-    return l.external && l.level == 1 && l.text == L"corerunnable: ONLY ONE THREAD ALLOWED WHEN NO GROUP, name=gated";
+    return l.kind == LogLine::External && l.level == 1 && l.text == L"corerunnable: ONLY ONE THREAD ALLOWED WHEN NO GROUP, name=gated";
   }),
             1u);
   EXPECT_EQ(runnable->getThreadId(), firstId);
@@ -76,7 +76,7 @@ TEST(ThreadGroup, TimedWaitsOnARunningThreadListItsIdOnceAfterTwoSeconds) {
   ASSERT_TRUE(runnable->started.wait());
 
   group->wait(300);
-  EXPECT_TRUE(log.lines().empty());
+  EXPECT_TRUE(log.texts().empty());
   group->wait(3500);
   const std::vector<std::wstring> expected = {
       L"corethreadgroup::wait threadIds: " + std::to_wstring(runnable->threadId.load()),

@@ -1,9 +1,10 @@
-// CPU and memory watch tests: a private registry root and a recorder of the watch's host calls.
+// Module tests: a private registry root and a recorder of the module's host calls.
 #pragma once
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,31 +29,44 @@ inline const std::filesystem::path& temporaryRegistry() {
   return root;
 }
 
-// One thing the watch did: a log line (text, level), a broadcast (text = second name), a
-// registry write (text = value name, value), a timer start (period) or a help-desk message.
+// One thing the module did: a log line (text, level, source), a line of the thread layer's
+// logger (External: text, level, source = component), the library-loaded notice (Loaded), a
+// broadcast (text = second name), a registry write (text = value name, value), a timer start
+// (period) or a help-desk message.
 struct Event {
-  enum Kind { Log, Broadcast, RegWrite, TimerStart, Message } kind = Log;
+  enum Kind { Log, External, Loaded, Broadcast, RegWrite, TimerStart, Message } kind = Log;
   std::wstring text{};
   int level = 0;
   std::wstring value{};
   uint32_t period = 0;
   CORE::PropertyBag bag{};
+  std::wstring source{};
 };
+using Match = std::function<bool(const Event&)>;
 
+// Records what the module tells its host while it lives: it takes over the host observer and
+// the thread layer's log function, and puts the latter back. One recorder at a time.
 class Recorder : public CORE::HostObserver {
  public:
-  Recorder() {
-    current() = this;
+  Recorder() : previous_(CORE::corelogExternal) {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      current() = this;
+    }
+    CORE::corelogExternal = &Recorder::external;
     CORE::setHostObserver(this);
   }
   ~Recorder() override {
     CORE::setHostObserver(nullptr);
+    CORE::corelogExternal = previous_;
+    std::lock_guard<std::mutex> hold(mutex_);
     current() = nullptr;
   }
 
-  void onSysMessage(int level, const std::wstring&, const std::wstring& text) override {
-    add({.kind = Event::Log, .text = text, .level = level});
+  void onSysMessage(int level, const std::wstring& source, const std::wstring& text) override {
+    add({.kind = Event::Log, .text = text, .level = level, .source = source});
   }
+  void onLoaded(const std::wstring& name) override { add({.kind = Event::Loaded, .text = name, .level = -1}); }
   void onBroadcast(const CORE::corestring&, const CORE::corestring& name2, const CORE::PropertyBag& bag) override {
     add({.kind = Event::Broadcast, .text = name2.str(), .bag = bag});
   }
@@ -62,7 +76,7 @@ class Recorder : public CORE::HostObserver {
   void onTimerStart(uint32_t periodMs) override { add({.kind = Event::TimerStart, .period = periodMs}); }
   // The sink of the stand-in help-desk worker.
   static void sink(const CORE::corestring&, const CORE::corestring& op, const CORE::PropertyBag& bag) {
-    if (Recorder* r = current().load()) r->add({.kind = Event::Message, .text = op.str(), .bag = bag});
+    addToCurrent({.kind = Event::Message, .text = op.str(), .bag = bag});
   }
 
   void clear() {
@@ -82,6 +96,47 @@ class Recorder : public CORE::HostObserver {
     for (const Event& e : of(kind)) n += e.text.starts_with(prefix) ? 1 : 0;
     return n;
   }
+  // Log lines, logger lines and loaded notices, in order.
+  std::vector<Event> logged() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<Event> out;
+    for (const Event& e : events_)
+      if (isLogged(e)) out.push_back(e);
+    return out;
+  }
+  std::vector<std::wstring> texts() const {
+    std::vector<std::wstring> out;
+    for (const Event& e : logged()) out.push_back(e.text);
+    return out;
+  }
+  size_t count(const Match& match) const {
+    size_t n = 0;
+    for (const Event& e : logged()) n += match(e) ? 1 : 0;
+    return n;
+  }
+  size_t count(const std::wstring& text) const {
+    return count([&](const Event& e) { return e.text == text; });
+  }
+  // Waits up to 20 s for a logged line that matches.
+  bool waitFor(const Match& match) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
+      for (const Event& e : events_)
+        if (isLogged(e) && match(e)) return true;
+      return false;
+    });
+  }
+  bool waitFor(const std::wstring& text) const {
+    return waitFor([&](const Event& e) { return e.text == text; });
+  }
+  // Log texts at `level` or above, in order.
+  std::vector<std::wstring> lines(int level = 2) const {
+    std::vector<std::wstring> out;
+    for (const Event& e : of(Event::Log))
+      if (e.level >= level) out.push_back(e.text);
+    return out;
+  }
+  std::vector<Event> broadcasts() const { return of(Event::Broadcast); }
   // Values written to the registry value `name`, in order.
   std::vector<std::wstring> writes(const std::wstring& name) const {
     std::vector<std::wstring> values;
@@ -96,17 +151,36 @@ class Recorder : public CORE::HostObserver {
   }
 
  private:
+  static bool isLogged(const Event& e) {
+    return e.kind == Event::Log || e.kind == Event::External || e.kind == Event::Loaded;
+  }
+  static void external(const wchar_t* component, int level, const wchar_t* format, const CORE::FormatArg* args,
+                       size_t count) {
+    addToCurrent({.kind = Event::External, .text = CORE::formatMessage(format, args, count), .level = level,
+                  .source = component ? component : L""});
+  }
+  // The mutex is static so that the static entry points reach the current recorder safely.
+  static void addToCurrent(Event e) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (Recorder* r = current()) r->push(std::move(e));
+  }
   void add(Event e) {
     std::lock_guard<std::mutex> hold(mutex_);
-    events_.push_back(std::move(e));
+    push(std::move(e));
   }
-  static std::atomic<Recorder*>& current() {
-    static std::atomic<Recorder*> instance{nullptr};
+  void push(Event e) {
+    events_.push_back(std::move(e));
+    changed_.notify_all();
+  }
+  static Recorder*& current() {
+    static Recorder* instance = nullptr;
     return instance;
   }
 
-  mutable std::mutex mutex_;
+  static inline std::mutex mutex_;
+  mutable std::condition_variable changed_;
   std::vector<Event> events_;
+  CORE::corelogExternalFn previous_;
 };
 
 }  // namespace watch_test

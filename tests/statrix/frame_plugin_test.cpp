@@ -73,9 +73,9 @@ TEST(ProcessAttach, NamesTheModuleAfterItsFileAndAnnouncesIt) {
   for (DWORD other : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH})
     EXPECT_EQ(DllMain(self, other, nullptr), TRUE);
   // One library-loaded notice; how the host spells the file is its own affair.
-  ASSERT_EQ(log.lines().size(), 1u);
-  EXPECT_EQ(log.lines()[0].source, L"loaded");
-  EXPECT_EQ(log.lines()[0].text.rfind(L"statrix_frame_plugin_test", 0), 0u);
+  ASSERT_EQ(log.logged().size(), 1u);
+  EXPECT_EQ(log.logged()[0].kind, LogLine::Loaded);
+  EXPECT_EQ(log.logged()[0].text.rfind(L"statrix_frame_plugin_test", 0), 0u);
 }
 
 TEST(PluginExports, InitReturnsAtOnceAndExitWaitsForTheInitialisationThread) {
@@ -97,7 +97,7 @@ TEST(PluginExports, InitReturnsAtOnceAndExitWaitsForTheInitialisationThread) {
   exiting.join();
   EXPECT_TRUE(initDoneAtReturn.load());
 
-  const std::vector<LogLine> lines = log.lines();
+  const std::vector<LogLine> lines = log.logged();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].text, L"varnelPluginDll wait for threads to go");
   EXPECT_EQ(lines[1].text, L"varnelPluginDll: all threads gone");

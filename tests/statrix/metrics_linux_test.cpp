@@ -78,8 +78,14 @@ class MetricsLinuxTest : public ::testing::Test {
 };
 
 TEST_F(MetricsLinuxTest, RatesAveragesAndPercentagesToTheUnit) {
-  // The first request loads the defaults: instantaneous counters answer at once, rates not yet.
-  CORE::PropertyBag reply = collect();
+  // The first request loads the defaults and announces them once under the broker's name;
+  // instantaneous counters answer at once, rates not yet.
+  CORE::PropertyBag announcement, reply, entry;
+  collectMetricsForReply(manager, announcement, reply);
+  EXPECT_EQ(announcement.get(L"plugin_name").str(), L"brask_broker");
+  size_t announced = 0;
+  for (size_t pos = 0; (pos = announcement.getNextBag(L"statrixMetrics", entry, pos)) != 0;) ++announced;
+  EXPECT_EQ(announced, 7u);
   EXPECT_EQ(reply.getInt64(L"PROCESSOR_QUEUE_LENGTH", -1), 3);  // 4 running on 1 processor
   EXPECT_EQ(reply.getInt64(L"CURRENT_DISK_QUEUE_LENGTH", -1), 2);
   EXPECT_FALSE(reply.has(L"DISK_IOPS"));
@@ -109,12 +115,19 @@ TEST_F(MetricsLinuxTest, RatesAveragesAndPercentagesToTheUnit) {
   EXPECT_EQ(recorder.writes(L"Disk Transfers per sec").back(), L"20");
   EXPECT_EQ(recorder.writes(L"Available Bytes").back(), L"3072000000");
   EXPECT_EQ(recorder.writes(L"% Idle Time").back(), L"60");
+  EXPECT_EQ(logs(CORE::Trace, L"Perf disk metric PhysicalDisk, Avg. Disk sec/Read, _Total, READ_MS, value 5.000000"),
+            1u);
   // Only the help-desk plug-in's metrics go into its message.
   CORE::PropertyBag message;
   addHelpdeskMetricValues(manager, message);
   EXPECT_EQ(message.size(), 3u);
   EXPECT_EQ(message.getInt64(L"READ_MS"), 5);
   EXPECT_EQ(message.getInt64(L"AVAIL"), 3072000000);
+  // Later requests collect afresh without announcing again.
+  CORE::PropertyBag none;
+  collectMetricsForReply(manager, none, reply);
+  EXPECT_EQ(none.size(), 0u);
+  EXPECT_EQ(logs(CORE::Trace, L"Perf metric Memory, Available Bytes, , AVAIL, value 3072000000.000000"), 1u);
 }
 
 TEST_F(MetricsLinuxTest, WildcardsFollowTheDisksAndAVanishedDiskGoesAfterTwoFailedReads) {

@@ -60,13 +60,6 @@ class ProcessWatchTest : public ::testing::Test {
     const std::vector<bool> results = CORE::tickTimers();
     return results.size() == 1 && results[0];
   }
-  // Log lines at Info and above, in order.
-  std::vector<std::wstring> infoLines() const {
-    std::vector<std::wstring> out;
-    for (const Event& e : recorder_.of(Event::Log))
-      if (e.level >= 2) out.push_back(e.text);
-    return out;
-  }
   // The "sessionCpuMetric" or "sessionMemMetric" figures of the last help-desk message as
   // (session, value) pairs.
   std::vector<std::pair<int32_t, int64_t>> sessionFigures(const wchar_t* bagName, const wchar_t* key) const {
@@ -102,7 +95,7 @@ TEST_F(ProcessWatchTest, AlarmsListsAndSessionFiguresFollowTheTickDeltasExactly)
   EXPECT_TRUE(tick());
 
   const std::wstring root = rootOwner();
-  EXPECT_EQ(infoLines(), (std::vector<std::wstring>{
+  EXPECT_EQ(recorder_.lines(), (std::vector<std::wstring>{
                              L"PROCESS_ALARM_CPU: pid=300, sessionId=3, name=hog, user=SYSTEM, percent=60",
                              L"CPU-ALARM: cpu use = 95%",
                              L"High CPU use: pid=300, sessionId=3, name=hog, user=SYSTEM, percent=60.0",

@@ -1,8 +1,11 @@
-// The "perfmon" operations: the counter store, who may update it, name matching and the watch
-// figures.
+// The "perfmon" operations: the counter store, name matching, the watch figures, and concurrent
+// updates and collects.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "cpumem/watch_state.h"
 #include "service_test_env.h"
@@ -65,16 +68,6 @@ TEST_F(PerfmonOperations, AnUpdateInAnotherCaseNeverRenamesACounter) {
   EXPECT_EQ(collected(), expected);
 }
 
-TEST_F(PerfmonOperations, UpdatesByUsersAndFailedImpersonationsAreRefused) {
-  for (CORE::Caller caller : {CORE::Caller::User, CORE::Caller::Unknown}) {
-    auto reply = call(L"update", counterUpdate({{L"AllSessions", L"99"}, {L"Intruder", L"1"}}), caller);
-    EXPECT_EQ(reply.result, false);
-    EXPECT_EQ(reply.bag.getError(), 5u);
-    EXPECT_EQ(reply.bag.getErrorText().str(), L"NotAuthorized");
-  }
-  EXPECT_EQ(collected(), seeded());
-}
-
 TEST_F(PerfmonOperations, NamesMatchWholeIgnoringCase) {
   LogRecorder log;
   EXPECT_EQ(call(L"COLLECT").bag.getBag(L"globalCounters").size(), 16u);
@@ -102,6 +95,36 @@ TEST_F(PerfmonOperations, CollectCpuAndMemRepliesTheWatchFigures) {
   EXPECT_EQ(reply.bag.getInt64(L"MEM", -1), state.getMem());
   EXPECT_EQ(reply.bag.getInt64(L"TOTAL_MEMORY", -1), state.getTotalMemory());
   EXPECT_EQ(reply.bag.getInt64(L"FREE_MEMORY", -1), state.getFreeMemory());
+}
+
+TEST_F(PerfmonOperations, ConcurrentCollectsSeeEachUpdateWholeOrNotAtAll) {
+  constexpr int kThreads = 3, kRounds = 150;
+  const Pairs names = collected();
+  std::atomic<int> writing{kThreads}, torn{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kThreads; ++w) {
+    threads.emplace_back([&, w] {
+      for (int round = 0; round < kRounds; ++round) {
+        Pairs values = names;  // one update gives every counter the same text
+        for (auto& entry : values) entry.second = std::to_wstring(w) + L":" + std::to_wstring(round);
+        EXPECT_EQ(call(L"update", counterUpdate(values)).result, true);
+      }
+      --writing;
+    });
+    threads.emplace_back([&] {
+      do {
+        const Pairs store = collected();
+        if (store.size() != names.size() ||
+            std::any_of(store.begin(), store.end(), [&](const auto& e) { return e.second != store[0].second; }))
+          ++torn;
+      } while (writing > 0);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(torn.load(), 0);
+  // The last update applied is some writer's last round.
+  const std::wstring last = collected()[0].second;
+  EXPECT_EQ(last.substr(last.find(L':')), L":" + std::to_wstring(kRounds - 1));
 }
 
 }  // namespace

@@ -3,71 +3,13 @@
 // processor times and memory status.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <map>
-#include <memory>
-#include <vector>
 
-#include "support/linux/fixture_tree.h"
+#include "snapshot_passes.h"
 #include "system_queries.h"
 #include "winapi.h"
 
 namespace {
-
-// One fixture tree per size, written once per program run (20,000 processes take a while).
-statrix_test::FixtureTree& fixtureOf(size_t processes) {
-  static std::map<size_t, std::unique_ptr<statrix_test::FixtureTree>> trees;
-  auto& tree = trees[processes];
-  if (!tree) {
-    tree = std::make_unique<statrix_test::FixtureTree>();
-    tree->setCpuCount(8);
-    tree->addProcesses(processes, 1000);
-  }
-  return *tree;
-}
-
-// The module's pattern: a size-0 call, then a buffer of the asked size plus 16384.
-void snapshotPasses(benchmark::State& state) {
-  std::vector<unsigned char> buffer;
-  size_t processes = 0;
-  bool first = true;  // the first pass opens every file: steady passes are what is timed
-  for (auto _ : state) {
-    if (first) {
-      state.PauseTiming();
-      ULONG needed = 0;
-      NtQuerySystemInformation(SystemProcessInformation, nullptr, 0, &needed);
-      buffer.resize(needed + 16384);
-      NtQuerySystemInformation(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-      state.ResumeTiming();
-      first = false;
-    }
-    ULONG size = 0, needed = 0;
-    buffer.clear();
-    NTSTATUS status;
-    while ((status = NtQuerySystemInformation(SystemProcessInformation, buffer.data(), size, &needed)) ==
-           STATUS_INFO_LENGTH_MISMATCH) {
-      size = std::max(size, needed) + 16384;
-      buffer.resize(size);
-    }
-    if (status != STATUS_SUCCESS) {
-      state.SkipWithError("snapshot failed");
-      return;
-    }
-    processes = 0;
-    for (size_t off = 0;; ++processes) {
-      ULONG next;
-      std::memcpy(&next, buffer.data() + off, sizeof next);
-      if (next == 0) break;
-      off += next;
-    }
-    benchmark::DoNotOptimize(buffer.data());
-  }
-  state.counters["processes"] = static_cast<double>(processes);
-  state.counters["per_process_ns"] = benchmark::Counter(
-      static_cast<double>(processes), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
 
 void BM_ProcessSnapshot(benchmark::State& state) {
   ::unsetenv("VARNEL_PROCFS");

@@ -1,6 +1,7 @@
 // The module's way of taking a process snapshot, for the benchmarks: a call for the size, then
 // the full call into a buffer of the asked size plus 16384, reused from pass to pass.
 #pragma once
+#include <cstring>
 #include <vector>
 
 #include "winapi.h"
@@ -14,4 +15,15 @@ inline NTSTATUS takeSnapshot(std::vector<unsigned char>& buffer) {
                                       &needed);
   }
   return status;
+}
+
+// The number of records in a successful snapshot, following the next-entry offsets.
+inline int countProcesses(const std::vector<unsigned char>& buffer) {
+  int count = 0;
+  for (size_t off = 0;; ++count) {
+    ULONG next;
+    std::memcpy(&next, buffer.data() + off, sizeof next);
+    if (next == 0) return count + 1;
+    off += next;
+  }
 }

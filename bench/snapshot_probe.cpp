@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "snapshot_call.h"
@@ -25,15 +24,7 @@ double cpuMs() {
 
 // One pass; the number of processes listed, or -1.
 int snapshot(std::vector<unsigned char>& buffer) {
-  if (takeSnapshot(buffer) != STATUS_SUCCESS) return -1;
-  int count = 0;
-  for (size_t off = 0;; ++count) {
-    ULONG next;
-    std::memcpy(&next, buffer.data() + off, sizeof next);
-    if (next == 0) break;
-    off += next;
-  }
-  return count;
+  return takeSnapshot(buffer) == STATUS_SUCCESS ? countProcesses(buffer) : -1;
 }
 
 }  // namespace

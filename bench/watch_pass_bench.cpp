@@ -6,15 +6,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "nt/nt_query.h"
 #include "cpumem/watch_state.h"
-#include "snapshot_call.h"
-#include "support/linux/fixture_tree.h"
+#include "snapshot_passes.h"
 #include "winapi.h"
 
 namespace {
@@ -29,17 +25,6 @@ void privateRegistry() {
     return true;
   }();
   (void)done;
-}
-
-statrix_test::FixtureTree& fixtureOf(size_t processes) {
-  static std::map<size_t, std::unique_ptr<statrix_test::FixtureTree>> trees;
-  auto& tree = trees[processes];
-  if (!tree) {
-    tree = std::make_unique<statrix_test::FixtureTree>();
-    tree->setCpuCount(8, {1000, 0, 500, 8000});
-    tree->addProcesses(processes, 1000);
-  }
-  return *tree;
 }
 
 void passes(benchmark::State& state) {
@@ -60,28 +45,9 @@ void passes(benchmark::State& state) {
   if (!watch.watchEnabled()) state.SkipWithError("the pass switched the watch off");
 }
 
-// The snapshot alone, as the pass takes it (a call for the size, then the full call).
-void snapshots(benchmark::State& state) {
-  std::vector<unsigned char> buffer;
-  bool first = true;  // the first pass opens every file: steady passes are what is timed
-  for (auto _ : state) {
-    if (first) {
-      state.PauseTiming();
-      ULONG needed = 0;
-      NtQuerySystemInformation(SystemProcessInformation, nullptr, 0, &needed);
-      buffer.resize(needed + 16384);
-      NtQuerySystemInformation(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-      state.ResumeTiming();
-      first = false;
-    }
-    takeSnapshot(buffer);
-    benchmark::DoNotOptimize(buffer.data());
-  }
-}
-
 void BM_SnapshotFixture(benchmark::State& state) {
   fixtureOf(static_cast<size_t>(state.range(0))).activate();
-  snapshots(state);
+  snapshotPasses(state);
   ::unsetenv("VARNEL_PROCFS");
 }
 BENCHMARK(BM_SnapshotFixture)->Arg(100)->Arg(2000)->Arg(20000)->Unit(benchmark::kMicrosecond);
@@ -95,7 +61,7 @@ BENCHMARK(BM_WatchPassFixture)->Arg(100)->Arg(2000)->Arg(20000)->Unit(benchmark:
 
 void BM_SnapshotMachine(benchmark::State& state) {
   ::unsetenv("VARNEL_PROCFS");
-  snapshots(state);
+  snapshotPasses(state);
 }
 BENCHMARK(BM_SnapshotMachine)->Unit(benchmark::kMicrosecond);
 

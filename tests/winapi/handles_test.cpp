@@ -1,6 +1,6 @@
 // Handles, waits and threads of the Linux layer: invalid and stale handles, time-outs, events,
-// waits for several objects, DuplicateHandle, thread start, ids, exit codes, scheduling wishes
-// and the per-thread information block.
+// waits for several objects, DuplicateHandle, thread start, ids, exit codes and the per-thread
+// information block.
 #include <gtest/gtest.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -17,9 +17,11 @@ namespace {
 
 HANDLE newEvent(bool manualReset, bool initial = false) { return CreateEventW(nullptr, manualReset, initial, nullptr); }
 
-HANDLE duplicate(HANDLE source, DWORD options = DUPLICATE_SAME_ACCESS) {
+HANDLE duplicate(HANDLE source) {
   HANDLE copy = nullptr;
-  return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, options) ? copy : nullptr;
+  return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)
+             ? copy
+             : nullptr;
 }
 
 #define EXPECT_ERROR(call, result, code) \
@@ -58,18 +60,12 @@ TEST(Events, AutoResetPassesOneWaitPerSetManualResetStaysSet) {
   EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
   ResetEvent(manual);
-  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
+  // A finite time-out waits at least that long.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForSingleObject(manual, 120), WAIT_TIMEOUT);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(120));
   CloseHandle(autoReset);
   CloseHandle(manual);
-}
-
-TEST(Waits, FiniteTimeOutWaitsAtLeastThatLong) {
-  HANDLE event = newEvent(true);
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(WaitForSingleObject(event, 120), WAIT_TIMEOUT);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_GE(ms, 120);
-  CloseHandle(event);
 }
 
 TEST(Waits, WaitAnyReportsLowestSignalledAndConsumesOnlyIt) {
@@ -79,41 +75,9 @@ TEST(Waits, WaitAnyReportsLowestSignalledAndConsumesOnlyIt) {
   EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 1);
   EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 2);
   EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 30), WAIT_TIMEOUT);
-  for (HANDLE h : all) CloseHandle(h);
-}
-
-TEST(Waits, WaitAllConsumesNothingUntilEveryObjectIsSignalled) {
-  HANDLE both[] = {newEvent(false), newEvent(false)};
-  SetEvent(both[0]);
-  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 30), WAIT_TIMEOUT);
-  std::thread setter([&] {
-    Sleep(30);
-    SetEvent(both[1]);
-  });
-  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, INFINITE), WAIT_OBJECT_0);
-  setter.join();
-  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_TIMEOUT) << "both signals consumed together";
-  HANDLE twice[] = {both[0], both[0]};
-  EXPECT_ERROR(WaitForMultipleObjects(2, twice, TRUE, 0), WAIT_FAILED, ERROR_INVALID_PARAMETER);
-  HANDLE withBad[] = {both[0], reinterpret_cast<HANDLE>(0x40)};
+  HANDLE withBad[] = {all[0], reinterpret_cast<HANDLE>(0x40)};
   EXPECT_ERROR(WaitForMultipleObjects(2, withBad, FALSE, 0), WAIT_FAILED, ERROR_INVALID_HANDLE);
-  for (HANDLE h : both) CloseHandle(h);
-}
-
-TEST(DuplicateHandle, DuplicateSharesTheObjectCloseSourceClosesTheSource) {
-  HANDLE original = newEvent(true);
-  HANDLE copy = duplicate(original);
-  ASSERT_NE(copy, nullptr);
-  EXPECT_NE(copy, original);
-  SetEvent(original);
-  EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_OBJECT_0);
-  HANDLE moved = duplicate(original, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE);
-  EXPECT_ERROR(SetEvent(original), FALSE, ERROR_INVALID_HANDLE);
-  EXPECT_ERROR(duplicate(original), nullptr, ERROR_INVALID_HANDLE);
-  EXPECT_TRUE(ResetEvent(moved));
-  EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_TIMEOUT);
-  CloseHandle(moved);
-  CloseHandle(copy);
+  for (HANDLE h : all) CloseHandle(h);
 }
 
 DWORD WINAPI waitOnEvent(LPVOID event) { return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) + 7; }
@@ -152,12 +116,6 @@ TEST(DuplicateHandle, CurrentThreadPseudoHandleBecomesARealHandleToTheCaller) {
   CloseHandle(self);
 }
 
-DWORD exitCodeOf(HANDLE thread) {
-  DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeThread(thread, &code));
-  return code;
-}
-
 // A suspended start, ResumeThread and exit codes are checked through the framework's thread
 // start, which runs on these calls.
 TEST(Threads, ThreadIdIsTheKernelIdStableAndDistinct) {
@@ -183,26 +141,6 @@ TEST(Threads, ClosingTheOnlyHandleLeavesTheThreadRunningToItsEnd) {
     CloseHandle(thread);
   }
   Sleep(200);  // the threads end on their own; the sanitizers check nothing was freed early
-}
-
-DWORD WINAPI scheduleSelf(LPVOID) {
-  // Raising the priority may lack privilege: the call succeeds anyway and the wish is kept.
-  if (!SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST)) return 1;
-  if (SetThreadPriority(GetCurrentThread(), 7) || GetLastError() != ERROR_INVALID_PARAMETER) return 2;
-  DWORD_PTR first = SetThreadAffinityMask(GetCurrentThread(), 1);
-  if (first == 0) return 3;
-  if (SetThreadAffinityMask(GetCurrentThread(), first) != 1) return 4;  // the previous mask
-  if (SetThreadAffinityMask(GetCurrentThread(), 0) != 0) return 5;
-  return 0;
-}
-
-TEST(Threads, PriorityAndAffinityAreBestEffortAndRemembered) {
-  HANDLE thread = CreateThread(nullptr, 0, scheduleSelf, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-  EXPECT_EQ(exitCodeOf(thread), 0u);
-  EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_HIGHEST);
-  CloseHandle(thread);
-  EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_ERROR_RETURN);
 }
 
 void* slotAt0x28(PTEB teb) {

@@ -2,7 +2,6 @@
 // status codes, instances that vanish, figures that go backwards, counter names by index in the
 // local language, and object item enumeration with PDH's size protocol.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <string>
@@ -134,11 +133,10 @@ TEST_F(PdhTest, DiskRatesAndAveragesOverWholeDisksAndTheCapOfDiskTime) {
   collectAfter(2);
   EXPECT_EQ(read(c[0][5]), 0);
   EXPECT_EQ(read(c[0][0]), 0);
-  // 3 s of reading in 1 s (queued I/O): % Disk Time is capped unless the caller asks otherwise.
+  // 3 s of reading in 1 s (queued I/O): % Disk Time is capped at 100.
   tree.setDisks({{"sda", 1100, 10000, 5500, 550, 4400, 4000, 3, 6000}});
   collectAfter(1);
   EXPECT_EQ(read(c[0][8]), 100);
-  EXPECT_EQ(read(c[0][8], nullptr, nullptr, PDH_FMT_DOUBLE | PDH_FMT_NOCAP100), 300);
 }
 
 TEST_F(PdhTest, MemorySystemAndNetworkFigures) {
@@ -180,12 +178,18 @@ TEST_F(PdhTest, MemorySystemAndNetworkFigures) {
   for (const Expected& e : rates) second.push_back(add(e.path));
   collectAfter(1);
   for (size_t i = 0; i < first.size(); ++i) EXPECT_NEAR(read(first[i]), once[i].value, 1e-9) << i;
+  // A counter added later needs two collections of its own.
+  HCOUNTER late = add(L"\\System\\Context Switches/sec");
 
   tree.setVmstat(1500, 40, 80);
   tree.setCounters(5000, 100, 1, 0);
   tree.setInterfaces({{"lo", 100, 1, 100, 1}, {"eth0", 3000, 30, 1500, 15}});
   collectAfter(2);
   for (size_t i = 0; i < second.size(); ++i) EXPECT_EQ(read(second[i]), rates[i].value) << i;
+  expectInvalid(late);
+  tree.setCounters(5300, 100, 1, 0);
+  collectAfter(3);
+  EXPECT_EQ(read(late), 100);
 }
 
 TEST_F(PdhTest, AddFailsWithPdhStatusesAndBadHandlesAreRefused) {
@@ -208,13 +212,7 @@ TEST_F(PdhTest, AddFailsWithPdhStatusesAndBadHandlesAreRefused) {
   EXPECT_EQ(PdhAddCounterW(query, L"\\memory\\AVAILABLE BYTES", 0, &counter), ERROR_SUCCESS);
   EXPECT_EQ(PdhAddCounterW(query, L"\\\\localhost\\Memory\\Available Bytes", 0, &counter), ERROR_SUCCESS);
 
-  EXPECT_EQ(PdhAddCounterW(nullptr, L"\\Memory\\Available Bytes", 0, &counter), PDH_INVALID_HANDLE);
-  EXPECT_EQ(PdhAddCounterW(counter, L"\\Memory\\Available Bytes", 0, &counter), PDH_INVALID_HANDLE);
-  EXPECT_EQ(PdhCollectQueryData(counter), PDH_INVALID_HANDLE);
   PDH_FMT_COUNTERVALUE value{};
-  EXPECT_EQ(PdhGetFormattedCounterValue(query, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_HANDLE);
-  EXPECT_EQ(PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE | PDH_FMT_LONG, nullptr, &value),
-            PDH_INVALID_ARGUMENT);
   EXPECT_EQ(PdhRemoveCounter(counter), ERROR_SUCCESS);
   EXPECT_EQ(PdhRemoveCounter(counter), PDH_INVALID_HANDLE);
   EXPECT_EQ(PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_HANDLE);
@@ -278,44 +276,14 @@ TEST_F(PdhTest, FiguresThatGoBackwardsAreInvalidDataNotHugeValues) {
   EXPECT_EQ(read(busy), 50);
 }
 
-TEST_F(PdhTest, ACounterAddedLaterNeedsTwoCollectionsOfItsOwn) {
-  tree.setCounters(1000, 100, 1, 0);
-  open();
-  add(L"\\Memory\\Available Bytes");
-  collectAfter(1);
-  HCOUNTER switches = add(L"\\System\\Context Switches/sec");
-  expectInvalid(switches);
-  collectAfter(1);
-  expectInvalid(switches);
-  tree.setCounters(1300, 100, 1, 0);
-  collectAfter(3);
-  EXPECT_EQ(read(switches), 100);
-  // Formats: a long, a 64-bit integer, and × 1000.
-  PDH_FMT_COUNTERVALUE value{};
-  ASSERT_EQ(PdhGetFormattedCounterValue(switches, PDH_FMT_LARGE | PDH_FMT_1000, nullptr, &value), ERROR_SUCCESS);
-  EXPECT_EQ(value.largeValue, 100000);
-  ASSERT_EQ(PdhGetFormattedCounterValue(switches, PDH_FMT_LONG, nullptr, &value), ERROR_SUCCESS);
-  EXPECT_EQ(value.longValue, 100);
-}
-
-TEST_F(PdhTest, ASourceThatIsNoRegularFileGivesNoDataWithoutBlocking) {
-  tree.removeFile("diskstats");
-  ASSERT_EQ(mkfifo((tree.root() + "/diskstats").c_str(), 0600), 0);  // opening it for reading would block
+// A missing source or a garbled line costs only its own counters. (A FIFO in place of a source is
+// refused by the bounded reader that utmp shares: see the sessions test.)
+TEST_F(PdhTest, AMissingSourceOrAGarbledLineNeverShiftsFiguresOntoOtherCounters) {
+  tree.setCpus({{100, 0, 50, 1000}, {200, 0, 20, 900}});
   tree.removeFile("vmstat");
   open();
-  HCOUNTER queue = add(L"\\PhysicalDisk(_Total)\\Current Disk Queue Length");
-  HCOUNTER faults = add(L"\\Memory\\Page Faults/sec");
-  HCOUNTER available = add(L"\\Memory\\Available Bytes");
-  collectAfter(1);
-  collectAfter(1);
-  for (HCOUNTER c : {queue, faults}) expectInvalid(c);
-  EXPECT_EQ(read(available), 8.0 * (1ull << 30));  // the other sources still count
-}
-
-TEST_F(PdhTest, AGarbledProcessorLineNeverShiftsFiguresOntoAnotherInstance) {
-  tree.setCpus({{100, 0, 50, 1000}, {200, 0, 20, 900}});
-  open();
   HCOUNTER first = add(L"\\Processor(0)\\% Processor Time");
+  HCOUNTER faults = add(L"\\Memory\\Page Faults/sec");
   collectAfter(1);
   // cpu0's line is garbled: cpu1's figures must not be read as processor 0's.
   tree.writeFile("stat",
@@ -323,6 +291,7 @@ TEST_F(PdhTest, AGarbledProcessorLineNeverShiftsFiguresOntoAnotherInstance) {
                  "btime 1700000000\nprocs_running 1\n");
   collectAfter(1);
   expectInvalid(first);
+  expectInvalid(faults);
 }
 
 std::vector<std::wstring> splitMulti(const wchar_t* block, size_t chars) {
@@ -362,11 +331,17 @@ std::wstring lookup(DWORD index, PDH_STATUS* status = nullptr) {
   return buffer.data();
 }
 
+// The first call of the size protocol: the sizes both lists need.
+PDH_STATUS sizes(const wchar_t* object, DWORD& counterSize, DWORD& instanceSize) {
+  counterSize = instanceSize = 0;
+  return PdhEnumObjectItemsW(nullptr, nullptr, object, nullptr, &counterSize, nullptr, &instanceSize,
+                             PERF_DETAIL_WIZARD, 0);
+}
+
 // Both lists of an object through the size protocol: a call for the sizes, then one with room.
 PDH_STATUS enumerate(const wchar_t* object, std::vector<std::wstring>* counters, std::vector<std::wstring>* instances) {
   DWORD counterSize = 0, instanceSize = 0;
-  PDH_STATUS s = PdhEnumObjectItemsW(nullptr, nullptr, object, nullptr, &counterSize, nullptr, &instanceSize,
-                                     PERF_DETAIL_WIZARD, 0);
+  PDH_STATUS s = sizes(object, counterSize, instanceSize);
   if (s != PDH_MORE_DATA) return s;
   std::vector<wchar_t> c(counterSize, L'x'), i(instanceSize + 1, L'x');
   s = PdhEnumObjectItemsW(nullptr, nullptr, object, c.data(), &counterSize, i.data(), &instanceSize, PERF_DETAIL_WIZARD,
@@ -409,9 +384,7 @@ TEST_F(PdhTest, EnumerationFollowsTheCurrentInstanceListInTheLocalLanguage) {
 
   // A disk appears: the old sizes are short now.
   DWORD counterSize = 0, instanceSize = 0;
-  ASSERT_EQ(PdhEnumObjectItemsW(nullptr, nullptr, L"PhysicalDisk", nullptr, &counterSize, nullptr, &instanceSize,
-                                PERF_DETAIL_WIZARD, 0),
-            PDH_MORE_DATA);
+  ASSERT_EQ(sizes(L"PhysicalDisk", counterSize, instanceSize), PDH_MORE_DATA);
   EXPECT_EQ(instanceSize, 4u + 7u + 1u);  // "sda", "_Total", the closing NUL
   std::vector<wchar_t> c(counterSize), i(instanceSize);
   tree.setDisks({{"sda"}, {"sda1"}, {"nvme0n1"}, {"nvme0n1p1"}});
@@ -436,10 +409,7 @@ TEST_F(PdhTest, EnumerationFollowsTheCurrentInstanceListInTheLocalLanguage) {
   // The sizes of an object without instances and of an empty list (its two NULs).
   tree.setInterfaces({});
   for (auto [object, size] : {std::pair{L"Memory", 0u}, {L"Network Interface", 2u}}) {
-    counterSize = instanceSize = 0;
-    ASSERT_EQ(PdhEnumObjectItemsW(nullptr, nullptr, object, nullptr, &counterSize, nullptr, &instanceSize,
-                                  PERF_DETAIL_WIZARD, 0),
-              PDH_MORE_DATA);
+    ASSERT_EQ(sizes(object, counterSize, instanceSize), PDH_MORE_DATA);
     EXPECT_EQ(instanceSize, size);
   }
   EXPECT_EQ(enumerate(L"Nothing", &counters, &instances), PDH_CSTATUS_NO_OBJECT);

@@ -50,23 +50,17 @@ class ProcessSnapshot : public ::testing::Test {
 TEST_F(ProcessSnapshot, IdleFirstThenEveryProcessByPidWithItsProcfsFigures) {
   auto e = takeSnapshot();
   ASSERT_EQ(snapshotPids(e), (std::vector<uint64_t>{0, 100, 300, 4242}));
-  EXPECT_EQ(e[0].name, L"Idle");
+  EXPECT_EQ(std::vector<std::wstring>({e[0].name, e[1].name, e[2].name, e[3].name}),
+            std::vector<std::wstring>({L"Idle", L"init", L"%n%s", L"a) (b"}));
   EXPECT_EQ(e[0].threads, 2u);                                     // one per processor
   EXPECT_EQ(e[0].kernelTime, ticksAsNtTime(500 + 20 + 700 + 30));  // and their idle time
-  EXPECT_EQ(e[1].name, L"init");
-  EXPECT_EQ(e[2].name, L"%n%s");
-  EXPECT_EQ(e[3].name, L"a) (b");
 
   const SnapshotEntry& p = e[3];
-  EXPECT_EQ(p.createTime, kUnixEpoch + 1700000000LL * 10'000'000 + ticksAsNtTime(5000));
-  EXPECT_EQ(p.userTime, ticksAsNtTime(300));
-  EXPECT_EQ(p.kernelTime, ticksAsNtTime(40));
-  EXPECT_EQ(p.workingSetPrivate, 2048 * 1024);
-  EXPECT_EQ(p.privateBytes, (2048u + 512u) * 1024);
-  EXPECT_EQ(p.workingSet, 2048u * 1024);
-  EXPECT_EQ(p.session, 2u);
-  EXPECT_EQ(p.parent, 1u);
-  EXPECT_EQ(p.threads, 1u);
+  EXPECT_EQ(std::vector<int64_t>({p.createTime, p.userTime, p.kernelTime, p.workingSetPrivate}),
+            std::vector<int64_t>({kUnixEpoch + 1700000000LL * 10'000'000 + ticksAsNtTime(5000), ticksAsNtTime(300),
+                                  ticksAsNtTime(40), 2048 * 1024}));
+  EXPECT_EQ(std::vector<uint64_t>({p.privateBytes, p.workingSet, p.session, p.parent, p.threads}),
+            std::vector<uint64_t>({(2048u + 512u) * 1024, 2048u * 1024, 2, 1, 1}));
   EXPECT_EQ(e[1].session, 0u);  // 4294967295: never set, a system process
   EXPECT_EQ(e[2].session, 3u);
 }

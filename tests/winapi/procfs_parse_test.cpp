@@ -61,7 +61,7 @@ TEST(SystemStatParse, OldKernelsAndGarbledLinesLoseOnlyWhatIsMissing) {
   EXPECT_EQ(stat->bootTime, 1700000000u);
 }
 
-TEST(MeminfoParse, ReadsTheKnownFieldsWhereverTheyAre) {
+TEST(MeminfoParse, ReadsTheKnownFieldsWhereverTheyAreAndRefusesGarbledOnes) {
   auto m = parseMeminfo(
       "MemTotal:       24683784 kB\nMemFree:        24394048 kB\nMemAvailable:   24354128 kB\n"
       "Buffers:            1820 kB\nCached:           127656 kB\nSwapCached:            0 kB\n"
@@ -76,9 +76,7 @@ TEST(MeminfoParse, ReadsTheKnownFieldsWhereverTheyAre) {
   ASSERT_TRUE(partial);
   EXPECT_EQ(partial->memTotal, 100u);
   EXPECT_FALSE(partial->memAvailable);
-}
-
-TEST(MeminfoParse, RejectsGarbledOrCutOffKnownFields) {
+  // Garbled or cut-off known fields are refused.
   for (const char* text : {"", "MemTotal:       abc kB\n", "MemTotal:       100\n", "MemTotal:       100 MB\n",
                            "MemTotal:       24683784 kB\nMemAvailable:   2435", "MemTotal: 99999999999999999999 kB\n",
                            "MemTotal: -5 kB\n"})
@@ -144,9 +142,8 @@ TEST(NetDevParse, ReadsInterfacesAfterTheHeadings) {
 TEST(SystemLoadParse, VmstatLoadavgAndUptime) {
   auto v = parseVmstat("nr_free_pages 100\npgpgin 5\npswpin 7\npswpout 8\npgfault 123456789012\npgfault 1\n");
   ASSERT_TRUE(v);
-  EXPECT_EQ(v->pswpin, 7u);
-  EXPECT_EQ(v->pswpout, 8u);
-  EXPECT_EQ(v->pgfault, 123456789012u);  // the first line of a name counts
+  EXPECT_EQ(std::vector<std::optional<uint64_t>>({v->pswpin, v->pswpout, v->pgfault}),
+            std::vector<std::optional<uint64_t>>({7, 8, 123456789012u}));  // the first line of a name counts
   auto partial = parseVmstat("pswpin x\npgfault 3\n");
   ASSERT_TRUE(partial);
   EXPECT_FALSE(partial->pswpin);
@@ -154,8 +151,7 @@ TEST(SystemLoadParse, VmstatLoadavgAndUptime) {
 
   auto l = parseLoadavg("0.52 0.58 0.59 3/467 12345\n");
   ASSERT_TRUE(l);
-  EXPECT_EQ(l->running, 3u);
-  EXPECT_EQ(l->total, 467u);
+  EXPECT_EQ(std::pair(l->running, l->total), std::pair(uint64_t{3}, uint64_t{467}));
   for (const char* bad : {"", "0.5 0.5 0.5\n", "0.5 0.5 0.5 3-467 1\n", "0.5 0.5 0.5 /467 1\n", "0.5 0.5 0.5 3/467"})
     EXPECT_FALSE(parseLoadavg(bad)) << bad;
 
@@ -183,9 +179,7 @@ TEST(UtmpParse, OnlyLoggedInUsersAndWholeRecords) {
   data += record(USER_PROCESS, 104, "pts/9", "cut").substr(0, 100);
   auto logins = parseUtmp(data);
   ASSERT_EQ(logins.size(), 2u);
-  EXPECT_EQ(logins[0].pid, 100);
-  EXPECT_EQ(logins[0].line, "tty1");
-  EXPECT_EQ(logins[0].user, "ann");
+  EXPECT_EQ(std::tie(logins[0].pid, logins[0].line, logins[0].user), std::tuple(100, "tty1", "ann"));
   EXPECT_EQ(logins[1].line, longLine);
   EXPECT_TRUE(parseUtmp("").empty());
 }
@@ -193,18 +187,6 @@ TEST(UtmpParse, OnlyLoggedInUsersAndWholeRecords) {
 const std::string kStat =
     "7922 (cat) R 7911 7911 4555 0 -1 4194304 102 3 4 5 6 7 8 9 20 -5 3 0 79419 3133440 408 "
     "18446744073709551615 94832451612672 94832451632553 140729525354208 0 0 0 0 0 0 0 0 0 17 0 0 0 0 0 0\n";
-
-TEST(PidStatParse, ReadsTheFieldsOfAKernelLine) {
-  auto s = parsePidStat(kStat);
-  ASSERT_TRUE(s);
-  EXPECT_EQ(s->comm, "cat");
-  EXPECT_EQ(s->state, 'R');
-  EXPECT_EQ(
-      std::vector<int64_t>({s->pid, s->ppid, static_cast<int64_t>(s->minflt), static_cast<int64_t>(s->majflt),
-                            static_cast<int64_t>(s->utime), static_cast<int64_t>(s->stime), s->nice, s->numThreads,
-                            static_cast<int64_t>(s->starttime), static_cast<int64_t>(s->vsize), s->rssPages}),
-      std::vector<int64_t>({7922, 7911, 102, 4, 6, 7, -5, 3, 79419, 3133440, 408}));
-}
 
 TEST(PidStatParse, NamesRunFromTheFirstOpeningToTheLastClosingParenthesis) {
   for (const std::string name : {"%n%s%x", "a) (b", "with space", "(", ")", "", ") S 1 2 3", "two\nlines"}) {
@@ -217,8 +199,17 @@ TEST(PidStatParse, NamesRunFromTheFirstOpeningToTheLastClosingParenthesis) {
   }
 }
 
-TEST(PidStatParse, CutOffOrGarbledLinesNeverGiveOtherFigures) {
+TEST(PidStatParse, ReadsAKernelLineAndCutOffOrGarbledLinesNeverGiveOtherFigures) {
   auto full = parsePidStat(kStat);
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->comm, "cat");
+  EXPECT_EQ(full->state, 'R');
+  EXPECT_EQ(std::vector<int64_t>({full->pid, full->ppid, static_cast<int64_t>(full->minflt),
+                                  static_cast<int64_t>(full->majflt), static_cast<int64_t>(full->utime),
+                                  static_cast<int64_t>(full->stime), full->nice, full->numThreads,
+                                  static_cast<int64_t>(full->starttime), static_cast<int64_t>(full->vsize),
+                                  full->rssPages}),
+            std::vector<int64_t>({7922, 7911, 102, 4, 6, 7, -5, 3, 79419, 3133440, 408}));
   for (size_t n = 0; n < kStat.size(); ++n) {
     auto s = parsePidStat(std::string_view(kStat).substr(0, n));
     EXPECT_TRUE(!s ||

@@ -1,6 +1,7 @@
-// Modules of the Linux layer: LoadLibraryW with the library-attach notification, GetProcAddress
-// and GetModuleFileNameW. The module's own lookups in "ntdll.dll" and the runner's use of its
-// program file run in every end-to-end test.
+// Process services of the Linux layer: LoadLibraryW with the library-attach notification,
+// GetProcAddress and GetModuleFileNameW (the module's own lookups in "ntdll.dll" and the runner's
+// use of its program file run in every end-to-end test), system error texts from FormatMessageW,
+// and environment variables set as the runner passes its options.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -84,6 +85,35 @@ TEST(Modules, RefusedAttachUnloadsAndFails) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
   EXPECT_EQ(GetModuleHandleW(L"attach_fixture.dll"), nullptr);
   unsetenv("ATTACH_FIXTURE_FAIL");
+}
+
+constexpr DWORD kSystem = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+
+std::wstring text(DWORD code, DWORD flags = kSystem, DWORD size = 256) {
+  wchar_t buffer[256];
+  DWORD n = FormatMessageW(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, size, nullptr);
+  return n ? std::wstring(buffer, n) : std::wstring();
+}
+
+TEST(ErrorText, KnownCodesHaveTheirTextsAndFailuresSetTheirOwnCodes) {
+  EXPECT_EQ(text(87), L"The parameter is incorrect.\r\n");
+  EXPECT_EQ(text(0x80070005u), L"Access is denied.\r\n") << "an HRESULT of a Win32 code";
+  SetLastError(0);
+  EXPECT_EQ(text(0x12345), L"");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+  EXPECT_EQ(text(6, kSystem, 8), L"");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  // A text with inserts is only available unexpanded.
+  EXPECT_EQ(text(317, FORMAT_MESSAGE_FROM_SYSTEM), L"");
+  EXPECT_NE(text(317).find(L"0x%1 in the message file for %2."), std::wstring::npos);
+}
+
+TEST(Environment, ValuesAreSetAsUtf8AndRemovedByNull) {
+  ASSERT_TRUE(SetEnvironmentVariableW(L"WINAPI_TEST_VAR", L"Größe €"));
+  EXPECT_STREQ(std::getenv("WINAPI_TEST_VAR"), "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
+  ASSERT_TRUE(SetEnvironmentVariableW(L"WINAPI_TEST_VAR", nullptr));
+  EXPECT_EQ(std::getenv("WINAPI_TEST_VAR"), nullptr);
+  EXPECT_FALSE(SetEnvironmentVariableW(L"A=B", L"x"));
 }
 
 }  // namespace

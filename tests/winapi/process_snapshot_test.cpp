@@ -207,24 +207,6 @@ TEST_P(SnapshotCache, SwappedOutMemoryCountsFromWhenSwapComesIntoUse) {
 
 INSTANTIATE_TEST_SUITE_P(Budgets, SnapshotCache, ::testing::Values(size_t{0}, size_t{5}, size_t{100000}));
 
-// Callers on several threads share the kept files; each gets a whole, true snapshot.
-TEST(SnapshotCacheThreads, ConcurrentCallersEachGetTheWholeList) {
-  FixtureTree tree;
-  tree.addProcesses(30, 1000);
-  tree.activate();
-  std::vector<std::thread> threads;
-  std::atomic<int> wrong{0};
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&] {
-      for (int pass = 0; pass < 50; ++pass) {
-        auto entries = takeSnapshot();
-        if (entries.size() != 31 || entries[30].userTime != ticksAsNtTime(10 + 29)) ++wrong;
-      }
-    });
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(wrong.load(), 0);
-}
-
 // The kernel's procfs: this process with its figures, and a kept file of a process that has
 // ended answers ESRCH.
 TEST(SnapshotCacheMachine, AChildThatEndsBetweenTwoPassesIsLeftOut) {

@@ -1,7 +1,6 @@
 // Tests of procfs trees holding what no kernel writes: FIFOs, directories and endless files
 // where files belong, and allocations that fail while they are read. Every query answers (no
 // hang, no exception) through its status.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,19 +119,6 @@ TEST_F(HostileProcfs, EndlessFilesAreReadOnlyUpToTheLimit) {
   ASSERT_EQ(::truncate((tree.root() + "/meminfo").c_str(), off_t{64} << 20), 0);
   EXPECT_FALSE(memoryStatus());
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
-}
-
-TEST_F(HostileProcfs, ReadsOfOpenFilesStartOverAndKeepWholeLines) {
-  tree.writeFile("f", "first line\nsecond line\n");
-  winapi_linux::ScopedFd fd = winapi_linux::openRegularAt(AT_FDCWD, (tree.root() + "/f").c_str());
-  ASSERT_TRUE(fd.valid());
-  char small[16];
-  auto r = winapi_linux::readOpenFile(fd.get(), small);
-  ASSERT_TRUE(r.ok());
-  EXPECT_EQ(std::string(small, r.length), "first line\n");
-  char big[64];
-  r = winapi_linux::readOpenFile(fd.get(), big);  // again from the start
-  EXPECT_EQ(std::string(big, r.length), "first line\nsecond line\n");
 }
 
 // A meminfo and a stat of 2 MiB: reading them needs buffers larger than 1 MiB.

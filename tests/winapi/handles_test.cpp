@@ -1,13 +1,10 @@
 // Handles, waits and threads of the Linux layer: invalid and stale handles, time-outs, events,
-// waits for several objects, DuplicateHandle, thread start, ids, exit codes, scheduling wishes
-// and the per-thread information block.
+// waits for several objects, DuplicateHandle, thread start, ids, exit codes and the per-thread
+// information block.
 #include <gtest/gtest.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -17,9 +14,11 @@ namespace {
 
 HANDLE newEvent(bool manualReset, bool initial = false) { return CreateEventW(nullptr, manualReset, initial, nullptr); }
 
-HANDLE duplicate(HANDLE source, DWORD options = DUPLICATE_SAME_ACCESS) {
+HANDLE duplicate(HANDLE source) {
   HANDLE copy = nullptr;
-  return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, options) ? copy : nullptr;
+  return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)
+             ? copy
+             : nullptr;
 }
 
 #define EXPECT_ERROR(call, result, code) \
@@ -49,7 +48,7 @@ TEST(HandleTable, ClosedStaleAndUnknownHandlesAreInvalid) {
   EXPECT_TRUE(CloseHandle(GetCurrentThread())) << "closing a pseudo-handle has no effect";
 }
 
-TEST(Events, AutoResetPassesOneWaitPerSetManualResetStaysSet) {
+TEST(Events, AutoResetPassesOneWaitPerSetManualStaysSetAndWaitAnyTakesTheLowest) {
   HANDLE autoReset = newEvent(false), manual = newEvent(true, true);
   EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT);
   SetEvent(autoReset);
@@ -58,62 +57,23 @@ TEST(Events, AutoResetPassesOneWaitPerSetManualResetStaysSet) {
   EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
   ResetEvent(manual);
-  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
+  // A finite time-out waits at least that long.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForSingleObject(manual, 120), WAIT_TIMEOUT);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(120));
   CloseHandle(autoReset);
   CloseHandle(manual);
-}
 
-TEST(Waits, FiniteTimeOutWaitsAtLeastThatLong) {
-  HANDLE event = newEvent(true);
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(WaitForSingleObject(event, 120), WAIT_TIMEOUT);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_GE(ms, 120);
-  CloseHandle(event);
-}
-
-TEST(Waits, WaitAnyReportsLowestSignalledAndConsumesOnlyIt) {
+  // Waiting for any of several objects reports the lowest signalled one and consumes only it.
   HANDLE all[] = {newEvent(false), newEvent(false), newEvent(false)};
   SetEvent(all[1]);
   SetEvent(all[2]);
   EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 1);
   EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 2);
   EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 30), WAIT_TIMEOUT);
-  for (HANDLE h : all) CloseHandle(h);
-}
-
-TEST(Waits, WaitAllConsumesNothingUntilEveryObjectIsSignalled) {
-  HANDLE both[] = {newEvent(false), newEvent(false)};
-  SetEvent(both[0]);
-  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 30), WAIT_TIMEOUT);
-  std::thread setter([&] {
-    Sleep(30);
-    SetEvent(both[1]);
-  });
-  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, INFINITE), WAIT_OBJECT_0);
-  setter.join();
-  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_TIMEOUT) << "both signals consumed together";
-  HANDLE twice[] = {both[0], both[0]};
-  EXPECT_ERROR(WaitForMultipleObjects(2, twice, TRUE, 0), WAIT_FAILED, ERROR_INVALID_PARAMETER);
-  HANDLE withBad[] = {both[0], reinterpret_cast<HANDLE>(0x40)};
+  HANDLE withBad[] = {all[0], reinterpret_cast<HANDLE>(0x40)};
   EXPECT_ERROR(WaitForMultipleObjects(2, withBad, FALSE, 0), WAIT_FAILED, ERROR_INVALID_HANDLE);
-  for (HANDLE h : both) CloseHandle(h);
-}
-
-TEST(DuplicateHandle, DuplicateSharesTheObjectCloseSourceClosesTheSource) {
-  HANDLE original = newEvent(true);
-  HANDLE copy = duplicate(original);
-  ASSERT_NE(copy, nullptr);
-  EXPECT_NE(copy, original);
-  SetEvent(original);
-  EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_OBJECT_0);
-  HANDLE moved = duplicate(original, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE);
-  EXPECT_ERROR(SetEvent(original), FALSE, ERROR_INVALID_HANDLE);
-  EXPECT_ERROR(duplicate(original), nullptr, ERROR_INVALID_HANDLE);
-  EXPECT_TRUE(ResetEvent(moved));
-  EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_TIMEOUT);
-  CloseHandle(moved);
-  CloseHandle(copy);
+  for (HANDLE h : all) CloseHandle(h);
 }
 
 DWORD WINAPI waitOnEvent(LPVOID event) { return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) + 7; }
@@ -152,23 +112,15 @@ TEST(DuplicateHandle, CurrentThreadPseudoHandleBecomesARealHandleToTheCaller) {
   CloseHandle(self);
 }
 
-DWORD exitCodeOf(HANDLE thread) {
-  DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeThread(thread, &code));
-  return code;
-}
-
 // A suspended start, ResumeThread and exit codes are checked through the framework's thread
 // start, which runs on these calls.
-TEST(Threads, ThreadIdIsTheKernelIdStableAndDistinct) {
+TEST(Threads, ThreadIdIsStableAndDistinct) {
   DWORD mine = GetCurrentThreadId();
-  EXPECT_EQ(mine, static_cast<DWORD>(syscall(SYS_gettid)));
   EXPECT_EQ(mine, GetCurrentThreadId());
   DWORD other = 0;
   std::thread([&] { other = GetCurrentThreadId(); }).join();
   EXPECT_NE(other, 0u);
   EXPECT_NE(other, mine);
-  EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
 }
 
 DWORD WINAPI sleepBriefly(LPVOID) {
@@ -185,47 +137,17 @@ TEST(Threads, ClosingTheOnlyHandleLeavesTheThreadRunningToItsEnd) {
   Sleep(200);  // the threads end on their own; the sanitizers check nothing was freed early
 }
 
-DWORD WINAPI scheduleSelf(LPVOID) {
-  // Raising the priority may lack privilege: the call succeeds anyway and the wish is kept.
-  if (!SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST)) return 1;
-  if (SetThreadPriority(GetCurrentThread(), 7) || GetLastError() != ERROR_INVALID_PARAMETER) return 2;
-  DWORD_PTR first = SetThreadAffinityMask(GetCurrentThread(), 1);
-  if (first == 0) return 3;
-  if (SetThreadAffinityMask(GetCurrentThread(), first) != 1) return 4;  // the previous mask
-  if (SetThreadAffinityMask(GetCurrentThread(), 0) != 0) return 5;
-  return 0;
-}
-
-TEST(Threads, PriorityAndAffinityAreBestEffortAndRemembered) {
-  HANDLE thread = CreateThread(nullptr, 0, scheduleSelf, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-  EXPECT_EQ(exitCodeOf(thread), 0u);
-  EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_HIGHEST);
-  CloseHandle(thread);
-  EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_ERROR_RETURN);
-}
-
-void* slotAt0x28(PTEB teb) {
-  void* slot;
-  std::memcpy(&slot, reinterpret_cast<const char*>(teb) + 0x28, sizeof slot);
-  return slot;
-}
-
-TEST(ThreadBlock, ArbitraryUserPointerIsPerThreadAtOffset0x28) {
+// The module keeps a thread's name in the information block's user pointer, reached through
+// NT_TIB at the start of the block: one slot per thread, empty when the thread starts.
+TEST(ThreadBlock, ArbitraryUserPointerIsPerThread) {
   static int marker;
-  PTEB mine = NtCurrentTeb();
-  EXPECT_EQ(mine->NtTib.Self, &mine->NtTib);
-  mine->NtTib.ArbitraryUserPointer = &marker;
-  EXPECT_EQ(slotAt0x28(NtCurrentTeb()), &marker);
-  PTEB theirs = nullptr;
-  void* theirSlot = &marker;
-  std::thread([&] {
-    theirs = NtCurrentTeb();
-    theirSlot = slotAt0x28(theirs);
-  }).join();
-  EXPECT_NE(theirs, mine);
-  EXPECT_EQ(theirSlot, nullptr) << "a new thread starts with an empty slot";
-  mine->NtTib.ArbitraryUserPointer = nullptr;
+  const auto slot = [] { return &reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ArbitraryUserPointer; };
+  *slot() = &marker;
+  EXPECT_EQ(NtCurrentTeb()->NtTib.ArbitraryUserPointer, &marker);
+  void* theirs = &marker;
+  std::thread([&] { theirs = *slot(); }).join();
+  EXPECT_EQ(theirs, nullptr) << "a new thread starts with an empty slot";
+  *slot() = nullptr;
 }
 
 }  // namespace

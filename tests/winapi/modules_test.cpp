@@ -1,7 +1,8 @@
-// Modules of the Linux layer: system library names answered by the layer, LoadLibraryW with the
-// library-attach notification, GetProcAddress and GetModuleFileNameW.
+// Process services of the Linux layer: LoadLibraryW with the library-attach notification,
+// GetProcAddress and GetModuleFileNameW (the module's own lookups in "ntdll.dll" and the runner's
+// use of its program file run in every end-to-end test), system error texts from FormatMessageW,
+// and environment variables set as the runner passes its options.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -38,42 +39,12 @@ std::string entry(const char* what, HMODULE module) {
   return text;
 }
 
-TEST(Modules, SystemLibraryNamesAnswerWithTheLayersFunctions) {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  ASSERT_NE(ntdll, nullptr);
-  EXPECT_EQ(GetModuleHandleA("KERNEL32.DLL"), ntdll);
-  EXPECT_EQ(GetModuleHandleA("advapi32"), ntdll) << "a name without extension means .dll";
-  auto tickCount = as<DWORD (*)()>(GetProcAddress(ntdll, "GetTickCount"));
-  ASSERT_NE(tickCount, nullptr);
-  EXPECT_LE(tickCount() - GetTickCount(), 5u);
-  SetLastError(0);
-  EXPECT_EQ(GetProcAddress(ntdll, "NoSuchFunctionAnywhere"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
-  EXPECT_NE(fileNameOf(ntdll).find(L"/libvarnel.so"), std::wstring::npos);
-}
-
-TEST(Modules, ProgramFileIsTheRealExecutableAndShortBuffersTruncate) {
-  char exe[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
-  ASSERT_GT(n, 0);
-  EXPECT_EQ(fileNameOf(nullptr), widen(std::string(exe, static_cast<size_t>(n))));
-  EXPECT_EQ(fileNameOf(GetModuleHandleW(nullptr)), fileNameOf(nullptr));
-  wchar_t small[5];
-  SetLastError(0);
-  EXPECT_EQ(GetModuleFileNameW(nullptr, small, 5), 5u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(std::wstring(small), fileNameOf(nullptr).substr(0, 4));
-}
-
-TEST(Modules, UnknownNamesHandlesAndFilesFail) {
+TEST(Modules, UnknownNamesAndHandlesFail) {
   SetLastError(0);
   EXPECT_EQ(GetModuleHandleA("nosuchlibrary.dll"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
   int notAModule = 0;
   EXPECT_EQ(GetProcAddress(reinterpret_cast<HMODULE>(&notAModule), "GetTickCount"), nullptr);
-  SetLastError(0);
-  EXPECT_EQ(LoadLibraryW(L"/nonexistent/dir/statrix-missing.so"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 }
 
 TEST(Modules, AttachRunsOnFirstLoadAndDetachOnLastFree) {
@@ -88,6 +59,11 @@ TEST(Modules, AttachRunsOnFirstLoadAndDetachOnLastFree) {
   EXPECT_EQ(GetModuleHandleW(L"attach_fixture.dll"), module);
   EXPECT_EQ(GetModuleHandleW(L"ATTACH_FIXTURE.SO"), module);
   EXPECT_EQ(fileNameOf(module), path);
+  wchar_t small[5];
+  SetLastError(0);
+  EXPECT_EQ(GetModuleFileNameW(module, small, 5), 5u);  // cut, with the NUL in the last place
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(std::wstring(small), path.substr(0, 4));
   auto answer = as<int (*)()>(GetProcAddress(module, "attachFixtureAnswer"));
   ASSERT_NE(answer, nullptr);
   EXPECT_EQ(answer(), 42);
@@ -99,13 +75,30 @@ TEST(Modules, AttachRunsOnFirstLoadAndDetachOnLastFree) {
   EXPECT_EQ(GetModuleHandleW(L"attach_fixture.dll"), nullptr);
 }
 
-TEST(Modules, RefusedAttachUnloadsAndFails) {
-  setenv("ATTACH_FIXTURE_FAIL", "1", 1);
+constexpr DWORD kSystem = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+
+std::wstring text(DWORD code, DWORD size = 256) {
+  wchar_t buffer[256];
+  DWORD n = FormatMessageW(kSystem, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, size, nullptr);
+  return n ? std::wstring(buffer, n) : std::wstring();
+}
+
+TEST(ErrorText, KnownCodesHaveTheirTextsAndFailuresSetTheirOwnCodes) {
+  EXPECT_EQ(text(87), L"The parameter is incorrect.\r\n");
+  EXPECT_EQ(text(0x80070005u), L"Access is denied.\r\n") << "an HRESULT of a Win32 code";
   SetLastError(0);
-  EXPECT_EQ(LoadLibraryW(widen(ATTACH_FIXTURE_PATH).c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
-  EXPECT_EQ(GetModuleHandleW(L"attach_fixture.dll"), nullptr);
-  unsetenv("ATTACH_FIXTURE_FAIL");
+  EXPECT_EQ(text(0x12345), L"");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+  EXPECT_EQ(text(6, 8), L"");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+TEST(Environment, ValuesAreSetAsUtf8AndRemovedByNull) {
+  ASSERT_TRUE(SetEnvironmentVariableW(L"WINAPI_TEST_VAR", L"Größe €"));
+  EXPECT_STREQ(std::getenv("WINAPI_TEST_VAR"), "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
+  ASSERT_TRUE(SetEnvironmentVariableW(L"WINAPI_TEST_VAR", nullptr));
+  EXPECT_EQ(std::getenv("WINAPI_TEST_VAR"), nullptr);
+  EXPECT_FALSE(SetEnvironmentVariableW(L"A=B", L"x"));
 }
 
 }  // namespace

@@ -9,22 +9,15 @@
 #include <sstream>
 #include <string>
 
+#include "support/linux/scratch_dir.h"
 #include "winapi.h"
 
 class TempRegistry : public ::testing::Test {
  protected:
-  TempRegistry() {
-    char pattern[] = "/tmp/winapi-registry-XXXXXX";
-    root_ = mkdtemp(pattern);
-    setenv("VARNEL_REGISTRY", root_.c_str(), 1);  // read by the layer at each call
-  }
-  ~TempRegistry() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
+  TempRegistry() { setenv("VARNEL_REGISTRY", root_.path().c_str(), 1); }  // read by the layer at each call
 
   // "HKLM/Software/X" relative to the root.
-  std::string file(const std::string& relative) const { return root_ + "/" + relative; }
+  std::string file(const std::string& relative) const { return root_.path() + "/" + relative; }
 
   std::string readFile(const std::string& relative) const {
     std::ifstream in(file(relative), std::ios::binary);
@@ -36,8 +29,7 @@ class TempRegistry : public ::testing::Test {
   // Creates the keys on the way.
   void writeFile(const std::string& relative, const std::string& content) const {
     std::filesystem::create_directories(std::filesystem::path(file(relative)).parent_path());
-    std::ofstream out(file(relative), std::ios::binary | std::ios::trunc);
-    out << content;
+    root_.write(relative, content);
   }
 
   HKEY createKey(const wchar_t* path) {
@@ -47,5 +39,5 @@ class TempRegistry : public ::testing::Test {
     return key;
   }
 
-  std::string root_;
+  statrix_test::ScratchDir root_;
 };

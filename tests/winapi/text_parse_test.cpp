@@ -1,12 +1,13 @@
-// Tests of the pure procfs parsers with literal kernel text: system-wide files (stat, meminfo,
-// diskstats, net/dev, vmstat, loadavg, uptime), the choice of whole disks, utmp records, and the
-// per-process files with hostile names and cut-off text.
+// Tests of the layer's pure parsers with literal text: system-wide procfs files (stat, meminfo,
+// diskstats, net/dev, vmstat, loadavg, uptime), the choice of whole disks, utmp records, the
+// per-process files with hostile names and cut-off text, and counter paths.
 #include <gtest/gtest.h>
 #include <utmp.h>
 
 #include <cstring>
 #include <string>
 
+#include "counter_path.h"
 #include "disk_instances.h"
 #include "diskstats_parse.h"
 #include "netdev_parse.h"
@@ -19,6 +20,7 @@ namespace {
 
 using namespace winapi_linux;
 using namespace winapi_linux::procfs;
+using winapi_linux::perf::parseCounterPath;
 
 TEST(SystemStatParse, ReadsProcessorLinesInOrderAndTheCounters) {
   auto stat = parseSystemStat(
@@ -38,19 +40,15 @@ TEST(SystemStatParse, ReadsProcessorLinesInOrderAndTheCounters) {
             std::vector<std::optional<uint64_t>>({1796538137, 695233, 8148, 2, 1}));
 }
 
-TEST(SystemStatParse, OldKernelsAndGarbledCounterLinesLoseOnlyWhatIsMissing) {
-  auto stat = parseSystemStat("cpu0 10 20 30 40\ncpu1 1 2 3 4 5 6 7\nbtime 17x\nctxt 5\n");
-  ASSERT_TRUE(stat);
-  EXPECT_EQ(stat->cpus[0].idle, 40u);
-  EXPECT_EQ(stat->cpus[0].iowait, 0u);
-  EXPECT_EQ(stat->cpus[1].softirq, 7u);
-  EXPECT_FALSE(stat->bootTime);
-  EXPECT_EQ(stat->contextSwitches, 5u);
-}
-
-TEST(SystemStatParse, CountsEveryProcessorLineThatWouldBeLostOrMisread) {
+TEST(SystemStatParse, OldKernelsAndGarbledLinesLoseOnlyWhatIsMissing) {
+  auto old = parseSystemStat("cpu0 10 20 30 40\ncpu1 1 2 3 4 5 6 7\nbtime 17x\nctxt 5\n");
+  ASSERT_TRUE(old);
+  EXPECT_EQ(std::tie(old->cpus[0].idle, old->cpus[0].iowait, old->cpus[1].softirq), std::tuple(40u, 0u, 7u));
+  EXPECT_FALSE(old->bootTime);
+  EXPECT_EQ(old->contextSwitches, 5u);
   EXPECT_FALSE(parseSystemStat(""));
   EXPECT_FALSE(parseSystemStat("intr 1 2\nbtime 5\n"));  // no processor
+  // Every processor line that would be lost or misread is counted; the rest of the file counts.
   for (const char* text : {"cpu0 10 20 x 40\n", "cpu0 10 20 30\n", "cpu0 -1 20 30 40\n",
                            "cpu0 99999999999999999999 0 0 0\n",  // beyond 64 bits
                            "cpu0 1 2 3 4\ncpu1 10 20 30 40 5",   // cut off: 5 may have been 50
@@ -59,14 +57,13 @@ TEST(SystemStatParse, CountsEveryProcessorLineThatWouldBeLostOrMisread) {
     ASSERT_TRUE(stat) << '"' << text << '"';
     EXPECT_EQ(stat->garbledProcessors, 1u) << '"' << text << '"';
   }
-  // The rest of the file still counts: the boot time is the snapshot's.
   auto stat = parseSystemStat("cpu0 1 2 3 4\ncpu1 1 x 3 4\nbtime 1700000000\n");
   ASSERT_TRUE(stat);
   EXPECT_EQ(stat->cpus.size(), 1u);
   EXPECT_EQ(stat->bootTime, 1700000000u);
 }
 
-TEST(MeminfoParse, ReadsTheKnownFieldsWhereverTheyAre) {
+TEST(MeminfoParse, ReadsTheKnownFieldsWhereverTheyAreAndRefusesGarbledOnes) {
   auto m = parseMeminfo(
       "MemTotal:       24683784 kB\nMemFree:        24394048 kB\nMemAvailable:   24354128 kB\n"
       "Buffers:            1820 kB\nCached:           127656 kB\nSwapCached:            0 kB\n"
@@ -81,9 +78,7 @@ TEST(MeminfoParse, ReadsTheKnownFieldsWhereverTheyAre) {
   ASSERT_TRUE(partial);
   EXPECT_EQ(partial->memTotal, 100u);
   EXPECT_FALSE(partial->memAvailable);
-}
-
-TEST(MeminfoParse, RejectsGarbledOrCutOffKnownFields) {
+  // Garbled or cut-off known fields are refused.
   for (const char* text : {"", "MemTotal:       abc kB\n", "MemTotal:       100\n", "MemTotal:       100 MB\n",
                            "MemTotal:       24683784 kB\nMemAvailable:   2435", "MemTotal: 99999999999999999999 kB\n",
                            "MemTotal: -5 kB\n"})
@@ -125,12 +120,6 @@ TEST(DiskInstances, WholeDisksFollowTheKernelsPartitionNames) {
                                       "dm-10", "md0", "sr0"}));
   // A partition only counts as one beside its disk.
   EXPECT_EQ(names(perf::wholeDisks({{"sdb1"}})), (std::vector<std::string>{"sdb1"}));
-
-  DiskStat total = perf::diskTotal({{"a", 1, 2, 3, 4, 5, 6, 7, 8, 9}, {"b", 10, 20, 30, 40, 50, 60, 70, 80, 90}});
-  EXPECT_EQ(total.name, "_Total");
-  EXPECT_EQ(total.reads, 11u);
-  EXPECT_EQ(total.msDoingIo, 88u);
-  EXPECT_EQ(total.weightedMs, 99u);
 }
 
 TEST(NetDevParse, ReadsInterfacesAfterTheHeadings) {
@@ -155,9 +144,8 @@ TEST(NetDevParse, ReadsInterfacesAfterTheHeadings) {
 TEST(SystemLoadParse, VmstatLoadavgAndUptime) {
   auto v = parseVmstat("nr_free_pages 100\npgpgin 5\npswpin 7\npswpout 8\npgfault 123456789012\npgfault 1\n");
   ASSERT_TRUE(v);
-  EXPECT_EQ(v->pswpin, 7u);
-  EXPECT_EQ(v->pswpout, 8u);
-  EXPECT_EQ(v->pgfault, 123456789012u);  // the first line of a name counts
+  EXPECT_EQ(std::vector<std::optional<uint64_t>>({v->pswpin, v->pswpout, v->pgfault}),
+            std::vector<std::optional<uint64_t>>({7, 8, 123456789012u}));  // the first line of a name counts
   auto partial = parseVmstat("pswpin x\npgfault 3\n");
   ASSERT_TRUE(partial);
   EXPECT_FALSE(partial->pswpin);
@@ -165,8 +153,7 @@ TEST(SystemLoadParse, VmstatLoadavgAndUptime) {
 
   auto l = parseLoadavg("0.52 0.58 0.59 3/467 12345\n");
   ASSERT_TRUE(l);
-  EXPECT_EQ(l->running, 3u);
-  EXPECT_EQ(l->total, 467u);
+  EXPECT_EQ(std::pair(l->running, l->total), std::pair(uint64_t{3}, uint64_t{467}));
   for (const char* bad : {"", "0.5 0.5 0.5\n", "0.5 0.5 0.5 3-467 1\n", "0.5 0.5 0.5 /467 1\n", "0.5 0.5 0.5 3/467"})
     EXPECT_FALSE(parseLoadavg(bad)) << bad;
 
@@ -194,9 +181,7 @@ TEST(UtmpParse, OnlyLoggedInUsersAndWholeRecords) {
   data += record(USER_PROCESS, 104, "pts/9", "cut").substr(0, 100);
   auto logins = parseUtmp(data);
   ASSERT_EQ(logins.size(), 2u);
-  EXPECT_EQ(logins[0].pid, 100);
-  EXPECT_EQ(logins[0].line, "tty1");
-  EXPECT_EQ(logins[0].user, "ann");
+  EXPECT_EQ(std::tie(logins[0].pid, logins[0].line, logins[0].user), std::tuple(100, "tty1", "ann"));
   EXPECT_EQ(logins[1].line, longLine);
   EXPECT_TRUE(parseUtmp("").empty());
 }
@@ -204,18 +189,6 @@ TEST(UtmpParse, OnlyLoggedInUsersAndWholeRecords) {
 const std::string kStat =
     "7922 (cat) R 7911 7911 4555 0 -1 4194304 102 3 4 5 6 7 8 9 20 -5 3 0 79419 3133440 408 "
     "18446744073709551615 94832451612672 94832451632553 140729525354208 0 0 0 0 0 0 0 0 0 17 0 0 0 0 0 0\n";
-
-TEST(PidStatParse, ReadsTheFieldsOfAKernelLine) {
-  auto s = parsePidStat(kStat);
-  ASSERT_TRUE(s);
-  EXPECT_EQ(s->comm, "cat");
-  EXPECT_EQ(s->state, 'R');
-  EXPECT_EQ(
-      std::vector<int64_t>({s->pid, s->ppid, static_cast<int64_t>(s->minflt), static_cast<int64_t>(s->majflt),
-                            static_cast<int64_t>(s->utime), static_cast<int64_t>(s->stime), s->nice, s->numThreads,
-                            static_cast<int64_t>(s->starttime), static_cast<int64_t>(s->vsize), s->rssPages}),
-      std::vector<int64_t>({7922, 7911, 102, 4, 6, 7, -5, 3, 79419, 3133440, 408}));
-}
 
 TEST(PidStatParse, NamesRunFromTheFirstOpeningToTheLastClosingParenthesis) {
   for (const std::string name : {"%n%s%x", "a) (b", "with space", "(", ")", "", ") S 1 2 3", "two\nlines"}) {
@@ -228,8 +201,17 @@ TEST(PidStatParse, NamesRunFromTheFirstOpeningToTheLastClosingParenthesis) {
   }
 }
 
-TEST(PidStatParse, CutOffOrGarbledLinesNeverGiveOtherFigures) {
+TEST(PidStatParse, ReadsAKernelLineAndCutOffOrGarbledLinesNeverGiveOtherFigures) {
   auto full = parsePidStat(kStat);
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->comm, "cat");
+  EXPECT_EQ(full->state, 'R');
+  EXPECT_EQ(std::vector<int64_t>({full->pid, full->ppid, static_cast<int64_t>(full->minflt),
+                                  static_cast<int64_t>(full->majflt), static_cast<int64_t>(full->utime),
+                                  static_cast<int64_t>(full->stime), full->nice, full->numThreads,
+                                  static_cast<int64_t>(full->starttime), static_cast<int64_t>(full->vsize),
+                                  full->rssPages}),
+            std::vector<int64_t>({7922, 7911, 102, 4, 6, 7, -5, 3, 79419, 3133440, 408}));
   for (size_t n = 0; n < kStat.size(); ++n) {
     auto s = parsePidStat(std::string_view(kStat).substr(0, n));
     EXPECT_TRUE(!s ||
@@ -279,13 +261,46 @@ TEST(PidStatusParse, KernelThreadsHaveNoMemoryLinesAndGarbageIsRejected) {
     EXPECT_FALSE(parsePidStatus(text)) << text;
 }
 
-TEST(SessionIdParse, ReadsTheAuditValueAndMapsUnsetToSessionZero) {
+TEST(SessionIdParse, ReadsTheAuditValue) {
   EXPECT_EQ(parseSessionId("4294967295"), 4294967295u);
   EXPECT_EQ(parseSessionId("3\n"), 3u);
   for (const char* bad : {"", "\n", "abc", "-1", "4294967296", "3 4"}) EXPECT_FALSE(parseSessionId(bad)) << bad;
-  EXPECT_EQ(reportedSessionId(4294967295u), 0u);
-  EXPECT_EQ(reportedSessionId(std::nullopt), 0u);
-  EXPECT_EQ(reportedSessionId(7u), 7u);
+}
+
+TEST(CounterPath, PartsOfWellFormedPaths) {
+  struct {
+    const wchar_t* path;
+    std::wstring machine, object, parent, instance;
+    uint32_t index;
+    std::wstring counter;
+    bool hasInstance, wildcard;
+  } cases[] = {
+      {L"\\PhysicalDisk(_Total)\\Avg. Disk sec/Read", L"", L"PhysicalDisk", L"", L"_Total", 0, L"Avg. Disk sec/Read",
+       true, false},
+      {L"\\Memory\\Pages Input/sec", L"", L"Memory", L"", L"", 0, L"Pages Input/sec", false, false},
+      {L"\\\\HOST\\Process(svc (x)/child#2)\\% Processor Time", L"HOST", L"Process", L"svc (x)", L"child", 2,
+       L"% Processor Time", true, false},
+      // Local names hold parentheses too.
+      {L"\\Prozessor(*)\\Prozessorzeit (%)", L"", L"Prozessor", L"", L"*", 0, L"Prozessorzeit (%)", true, true},
+  };
+  for (const auto& c : cases) {
+    auto p = parseCounterPath(c.path);
+    ASSERT_TRUE(p) << std::wstring(c.path).size();
+    EXPECT_EQ(std::tie(p->machine, p->object, p->parent, p->instance, p->index, p->counter, p->hasInstance),
+              std::tie(c.machine, c.object, c.parent, c.instance, c.index, c.counter, c.hasInstance))
+        << std::wstring(c.path).size();
+    EXPECT_EQ(p->wildcard(), c.wildcard);
+  }
+}
+
+TEST(CounterPath, MalformedPathsAreRefused) {
+  for (const wchar_t* bad :
+       {L"", L"Memory\\Available Bytes", L"\\Memory", L"\\Memory\\", L"\\\\Memory\\Available Bytes", L"\\\\\\M\\C",
+        L"\\(x)\\C", L"\\Disk(\\C", L"\\Disk()\\C", L"\\Disk)x(\\C", L"\\Disk(a)b\\C", L"\\Disk(/a)\\C",
+        L"\\Disk(a/)\\C", L"\\Disk(a#)\\C", L"\\Disk(a#x)\\C", L"\\Disk(#1)\\C", L"\\Disk(a#99999999999)\\C"})
+    EXPECT_FALSE(parseCounterPath(bad)) << std::wstring(bad).size();
+  std::wstring huge = L"\\Memory\\" + std::wstring(3000, L'x');
+  EXPECT_FALSE(parseCounterPath(huge));
 }
 
 }  // namespace

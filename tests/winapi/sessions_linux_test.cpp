@@ -1,9 +1,13 @@
-// Tests of process and token handles, the S-1-22-1-<uid> user SID, account lookup and session ids.
+// Owners and sessions of processes: process and token handles, the S-1-22-1-<uid> user SID,
+// account lookup, session ids, and WTSEnumerateSessionsW over utmp fixtures (live and dead logins).
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "support/linux/fixture_tree.h"
@@ -11,6 +15,7 @@
 
 namespace {
 
+using statrix_test::FakeProcess;
 using statrix_test::FixtureTree;
 
 // TokenUser of a process through the module's calls; the SID bytes, or empty on failure.
@@ -33,7 +38,7 @@ std::vector<unsigned char> unixUserSid(uint32_t uid) {
   return sid;
 }
 
-TEST(Tokens, ATokenCarriesTheRealUidOfItsProcess) {
+TEST(Tokens, ATokenCarriesTheRealUidItsProcessWasOpenedWith) {
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, getpid());
   ASSERT_NE(process, nullptr);
   EXPECT_EQ(userSid(process), unixUserSid(getuid()));
@@ -41,8 +46,6 @@ TEST(Tokens, ATokenCarriesTheRealUidOfItsProcess) {
 
   unsigned char small[8];
   DWORD returned = 0;
-  EXPECT_FALSE(GetTokenInformation(process, TokenUser, small, sizeof small, &returned));  // not a token
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   HANDLE token = nullptr;
   ASSERT_TRUE(OpenProcessToken(process, TOKEN_QUERY, &token));
   EXPECT_FALSE(GetTokenInformation(token, TokenUser, small, sizeof small, &returned));
@@ -52,24 +55,23 @@ TEST(Tokens, ATokenCarriesTheRealUidOfItsProcess) {
   CloseHandle(process);
   EXPECT_FALSE(OpenProcessToken(process, TOKEN_QUERY, &token));  // closed
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-}
 
-TEST(Tokens, FixtureOwnersOutliveTheirProcessAndMissingPidsFail) {
+  // A fixture process's owner outlives the process; missing pids fail.
   FixtureTree tree;
   tree.addProcess({321, "svc", 0, 0, 0, 0, 0, 4294967295u, 4321});
   tree.activate();
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 321);
-  ASSERT_NE(process, nullptr);
+  HANDLE svc = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 321);
+  ASSERT_NE(svc, nullptr);
   tree.removeProcess(321);  // the handle keeps the owner it was opened with
-  EXPECT_EQ(userSid(process), unixUserSid(4321));
-  CloseHandle(process);
+  EXPECT_EQ(userSid(svc), unixUserSid(4321));
+  CloseHandle(svc);
   for (DWORD pid : {DWORD{321}, DWORD{0}, DWORD{99999}}) {
     EXPECT_EQ(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid), nullptr) << pid;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << pid;
   }
 }
 
-TEST(Accounts, LookupGivesTheUserNameAndTheHostAsDomainWithTheSizeProtocol) {
+TEST(Accounts, LookupGivesTheUserNameAndTheHostAsDomain) {
   auto sid = unixUserSid(getuid());
   passwd* pw = getpwuid(getuid());
   ASSERT_NE(pw, nullptr);
@@ -79,18 +81,9 @@ TEST(Accounts, LookupGivesTheUserNameAndTheHostAsDomainWithTheSizeProtocol) {
   const std::wstring expectedDomain(host, host + strlen(host));
   const DWORD nameSize = static_cast<DWORD>(expectedName.size()), domainSize = static_cast<DWORD>(expectedDomain.size());
 
-  // No room, or room for the name only: both sizes come back, in characters with the NUL.
+  // The module's 512-character buffers; on success the sizes exclude the NUL.
   wchar_t name[512] = {}, domain[512] = {};
   SID_NAME_USE use{};
-  for (DWORD nameRoom : {DWORD{0}, DWORD{512}}) {
-    DWORD nameLength = nameRoom, domainLength = nameRoom ? domainSize : 0;
-    EXPECT_FALSE(LookupAccountSidW(nullptr, sid.data(), nameRoom ? name : nullptr, &nameLength,
-                                   nameRoom ? domain : nullptr, &domainLength, &use));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(nameLength, nameSize + 1);
-    EXPECT_EQ(domainLength, domainSize + 1);
-  }
-  // The module's 512-character buffers; on success the sizes exclude the NUL.
   DWORD nameLength = 512, domainLength = 512;
   ASSERT_TRUE(LookupAccountSidW(nullptr, sid.data(), name, &nameLength, domain, &domainLength, &use));
   EXPECT_EQ(std::wstring(name), expectedName);
@@ -110,15 +103,48 @@ TEST(Accounts, LookupGivesTheUserNameAndTheHostAsDomainWithTheSizeProtocol) {
   }
 }
 
-TEST(Sessions, SessionIdsComeFromTheAuditSession) {
+struct Seen {
+  std::wstring name;
+  WTS_CONNECTSTATE_CLASS state;
+};
+
+std::map<DWORD, Seen> enumerate() {
+  PWTS_SESSION_INFOW info = nullptr;
+  DWORD count = 0;
+  EXPECT_TRUE(WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &info, &count));
+  std::map<DWORD, Seen> sessions;
+  for (DWORD i = 0; i < count; ++i) sessions[info[i].SessionId] = {info[i].pWinStationName, info[i].State};
+  WTSFreeMemory(info);
+  return sessions;
+}
+
+class WtsSessions : public ::testing::Test {
+ protected:
+  void SetUp() override { tree.activate(); }
   FixtureTree tree;
-  tree.addProcess({10, "login", 0, 0, 0, 0, 0, 5});
-  tree.addProcess({11, "daemon", 0, 0, 0, 0, 0, 4294967295u});
+};
+
+TEST_F(WtsSessions, ALoginIsActiveWhileItsProcessLivesAndProcessesKeepTheirAuditSession) {
+  FakeProcess alive{4100, "bash"};
+  alive.sessionId = 7;
+  tree.addProcess(alive);
+  FakeProcess unaudited{4200, "sshd"};  // no audit session id: the login pid stands in
+  tree.addProcess(unaudited);
+  tree.setLogins({{4100, "tty1", "ann"}, {4200, "pts/0", "bob"}, {4300, "pts/1", "cy"}, {4400, "tty2", "", 8}});
+  auto sessions = enumerate();
+  ASSERT_EQ(sessions.size(), 4u);
+  EXPECT_EQ(sessions[0].name, L"Services");
+  EXPECT_EQ(sessions[0].state, WTSDisconnected);
+  EXPECT_EQ(sessions[7].name, L"tty1");
+  EXPECT_EQ(sessions[7].state, WTSActive);
+  EXPECT_EQ(sessions[4200].name, L"pts/0");
+  EXPECT_EQ(sessions[4200].state, WTSActive);
+  EXPECT_EQ(sessions[4300].state, WTSDisconnected);  // a record its dead login left behind
+
+  // A process's own session is its audit session; unset or unreadable is session 0.
   tree.addProcess({12, "noaudit"});
   tree.removeFile("12/sessionid");
-  tree.activate();
-  const std::pair<DWORD, DWORD> expected[] = {{10, 5}, {11, 0}, {12, 0}};
-  for (auto [pid, want] : expected) {
+  for (auto [pid, want] : {std::pair{4100u, 7u}, {4200u, 0u}, {12u, 0u}}) {
     DWORD session = 99;
     EXPECT_TRUE(ProcessIdToSessionId(pid, &session)) << pid;
     EXPECT_EQ(session, want) << pid;
@@ -126,6 +152,29 @@ TEST(Sessions, SessionIdsComeFromTheAuditSession) {
   DWORD session = 99;
   EXPECT_FALSE(ProcessIdToSessionId(13, &session));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  tree.removeProcess(4100);
+  EXPECT_EQ(enumerate()[4100].state, WTSDisconnected);
+}
+
+TEST_F(WtsSessions, NoRecordsMeanOnlyTheServicesSessionAndNoUtmpFileFails) {
+  tree.setLogins({});  // from here on the tree restores VARNEL_UTMP when it goes
+  EXPECT_EQ(enumerate().size(), 1u);
+  setenv("VARNEL_UTMP", (tree.root() + "/absent").c_str(), 1);
+  EXPECT_EQ(enumerate().size(), 1u);
+
+  PWTS_SESSION_INFOW info = nullptr;
+  DWORD count = 0;
+  // A directory (or a FIFO) is no utmp file; it is refused without blocking. (The bounded reader
+  // is the one the PDH sources use.)
+  setenv("VARNEL_UTMP", tree.root().c_str(), 1);
+  EXPECT_FALSE(WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &info, &count));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  std::string fifo = tree.root() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  setenv("VARNEL_UTMP", fifo.c_str(), 1);
+  EXPECT_FALSE(WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &info, &count));
+  WTSFreeMemory(nullptr);
 }
 
 }  // namespace

@@ -16,25 +16,21 @@
 #include <map>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
 namespace statrix_test {
 
-namespace {
-
 std::string readFile(const std::string& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-}  // namespace
-
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::pair<std::string, std::string>>& env, const std::string& logPrefix)
+                           const std::vector<std::pair<std::string, std::string>>& env, const std::string& logPrefix,
+                           const std::string& stdinPath)
     : logPrefix_(logPrefix) {
   std::map<std::string, std::string> vars;
   for (char** e = environ; *e != nullptr; ++e) {
@@ -54,7 +50,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
   const std::string out = logPrefix + ".out", err = logPrefix + ".err";
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -95,7 +95,7 @@ std::string queryValue(int port, const std::string& query) {
   return result[0]["value"][1].get<std::string>();
 }
 
-TEST(MetricsEndpoint, HttpSurfaceAndCleanStopBySigterm) {
+TEST(MetricsEndpoint, HttpSurfaceAddressInUseAndCleanStopBySigterm) {
   Runner r;
   ASSERT_TRUE(r.start({})) << r.process->output();
   httplib::Client c = r.client();
@@ -139,6 +139,14 @@ TEST(MetricsEndpoint, HttpSurfaceAndCleanStopBySigterm) {
   for (int i = 0; i < 6; ++i) stalled.push_back(rawRequest(r.port, "GET /metrics HTTP/1.1\r\nHost: x\r\n", false));
   EXPECT_NE(r.scrape(), "");
   for (int fd : stalled) close(fd);
+
+  // A second runner on the same address fails before loading the plug-in.
+  statrix_test::HostRun second = statrix_test::runScript(
+      {}, {"--registry", r.dir.path(), "--procfs", r.tree.root(), "--metrics-listen", "127.0.0.1:" + std::to_string(r.port)});
+  EXPECT_EQ(second.exitCode, 2) << second.transcript();
+  EXPECT_NE(second.stderrText.find("cannot listen on 127.0.0.1:" + std::to_string(r.port)), std::string::npos)
+      << second.transcript();
+  EXPECT_TRUE(second.stdoutLines.empty()) << second.transcript();
 
   r.process->signal(SIGTERM);
   std::optional<int> code = r.process->wait(std::chrono::seconds(60));
@@ -205,19 +213,6 @@ TEST(MetricsEndpoint, FixtureFiguresPassPromtoolAndReachPrometheus) {
   EXPECT_EQ(queryValue(promPort, "count(statrix_pass_duration_seconds_bucket)"), "13");
   prometheus.signal(SIGTERM);
   EXPECT_TRUE(prometheus.wait(std::chrono::seconds(60)).has_value()) << prometheus.output();
-}
-
-TEST(MetricsEndpoint, AddressInUseIsAStartFailure) {
-  Runner first;
-  ASSERT_TRUE(first.start({})) << first.process->output();
-  statrix_test::HostOptions options;
-  options.args = {"--registry", first.dir.path(), "--procfs", first.tree.root(), "--metrics-listen",
-                  "127.0.0.1:" + std::to_string(first.port)};
-  statrix_test::HostRun run = statrix_test::runHost(options);
-  EXPECT_EQ(run.exitCode, 2) << run.transcript();
-  EXPECT_NE(run.stderrText.find("cannot listen on 127.0.0.1:" + std::to_string(first.port)), std::string::npos)
-      << run.transcript();
-  EXPECT_TRUE(run.stdoutLines.empty()) << run.transcript();  // failed before loading the plug-in
 }
 
 }  // namespace

@@ -141,8 +141,9 @@ TEST(MetricsEndpoint, HttpSurfaceAddressInUseAndCleanStopBySigterm) {
   for (int fd : stalled) close(fd);
 
   // A second runner on the same address fails before loading the plug-in.
-  statrix_test::HostRun second = statrix_test::runScript(
-      {}, {"--registry", r.dir.path(), "--procfs", r.tree.root(), "--metrics-listen", "127.0.0.1:" + std::to_string(r.port)});
+  statrix_test::HostRun second =
+      statrix_test::runScript({}, {"--registry", r.dir.path(), "--procfs", r.tree.root(), "--metrics-listen",
+                                   "127.0.0.1:" + std::to_string(r.port)});
   EXPECT_EQ(second.exitCode, 2) << second.transcript();
   EXPECT_NE(second.stderrText.find("cannot listen on 127.0.0.1:" + std::to_string(r.port)), std::string::npos)
       << second.transcript();

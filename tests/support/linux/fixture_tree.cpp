@@ -103,8 +103,8 @@ void FixtureTree::writeStat() {
     sum.iowait += c.iowait, sum.irq += c.irq, sum.softirq += c.softirq, sum.steal += c.steal;
   }
   auto line = [](const std::string& label, const FakeCpu& c) {
-    return label + format(" %llu %llu %llu %llu %llu %llu %llu %llu 0 0\n", c.user, c.nice, c.system, c.idle,
-                          c.iowait, c.irq, c.softirq, c.steal);
+    return label + format(" %llu %llu %llu %llu %llu %llu %llu %llu 0 0\n", c.user, c.nice, c.system, c.idle, c.iowait,
+                          c.irq, c.softirq, c.steal);
   };
   std::string text = line("cpu ", sum);
   for (size_t i = 0; i < cpus_.size(); ++i) text += line("cpu" + std::to_string(i), cpus_[i]);
@@ -218,9 +218,8 @@ void FixtureTree::addProcess(const FakeProcess& p) {
   writeFile(dir + "stat", statText(p));
   writeFile(dir + "status", statusText(p));
   uint64_t pages = pageKb();
-  writeFile(dir + "statm",
-            format("%llu %llu %llu 5 0 %llu 0\n", virtualKb(p) / pages, residentKb(p) / pages, p.rssFileKb / pages,
-                   p.rssAnonKb / pages));
+  writeFile(dir + "statm", format("%llu %llu %llu 5 0 %llu 0\n", virtualKb(p) / pages, residentKb(p) / pages,
+                                  p.rssFileKb / pages, p.rssAnonKb / pages));
   writeFile(dir + "comm", p.comm + "\n");
   writeFile(dir + "sessionid", std::to_string(p.sessionId));  // the kernel writes no line end
 }

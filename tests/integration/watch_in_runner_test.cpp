@@ -62,22 +62,15 @@ class ScriptFeed {
 };
 
 // The events of each step, split at the step markers.
-std::vector<std::vector<Json>> splitSteps(const HostRun& run) {
-  std::vector<std::vector<Json>> steps(1);
+std::vector<HostRun> splitSteps(const HostRun& run) {
+  std::vector<HostRun> steps(1);
   for (const Json& e : run.events) {
-    const bool marker = e.value("event", "") == "regset" && e.value("path", "").ends_with("\\Step");
-    if (marker) steps.emplace_back();
-    else steps.back().push_back(e);
+    if (e.value("event", "") == "regset" && e.value("path", "").ends_with("\\Step"))
+      steps.emplace_back();
+    else
+      steps.back().events.push_back(e);
   }
   return steps;
-}
-
-bool has(const std::vector<Json>& events, const Json& fields) {
-  return std::any_of(events.begin(), events.end(), [&](const Json& e) {
-    for (const auto& [key, value] : fields.items())
-      if (!e.contains(key) || e[key] != value) return false;
-    return true;
-  });
 }
 
 Json statWrite(const std::string& name, int value) {
@@ -113,32 +106,32 @@ TEST(CpuMemWatchInRunner, AlarmRaisedOverAChangingFixture) {
   ASSERT_EQ(run.exitCode, 0) << run.transcript();
   const auto steps = splitSteps(run);
   ASSERT_EQ(steps.size(), 4u) << run.transcript();
-  EXPECT_TRUE(has(steps[0], {{"event", "timer"}, {"action", "start"}, {"period", 30000}})) << run.transcript();
+  EXPECT_TRUE(steps[0].has({{"event", "timer"}, {"action", "start"}, {"period", 30000}})) << run.transcript();
 
   // First pass: only memory is evaluated; the help-desk message goes out regardless, with the
   // editor's session (no CPU time measured yet, 2.5 MB of 16 GiB).
-  EXPECT_TRUE(has(steps[1], {{"event", "log"}, {"level", 1}, {"text", "Physical memory use: 50%"}}));
-  EXPECT_TRUE(has(steps[1], statWrite("MemoryPercentage", 50)));
-  EXPECT_TRUE(has(steps[1], {{"event", "message"},
-                             {"worker", "AgentHelpDesk"},
-                             {"op", "HelpdeskOperation"},
-                             {"bag", Json::parse(R"([["opcode","str","NewDataFromStatrix"],)"
-                                                 R"(["overall_cpu","i64",0],["overall_mem","i64",50],)"
-                                                 R"(["sessionCpuMetric","bag",[["sessionId","i32",2],["cpu","i64",0]]],)"
-                                                 R"(["sessionMemMetric","bag",[["sessionId","i32",2],["mem","i64",0]]]])")}}))
+  EXPECT_TRUE(steps[1].has({{"event", "log"}, {"level", 1}, {"text", "Physical memory use: 50%"}}));
+  EXPECT_TRUE(steps[1].has(statWrite("MemoryPercentage", 50)));
+  EXPECT_TRUE(steps[1].has({{"event", "message"},
+                            {"worker", "AgentHelpDesk"},
+                            {"op", "HelpdeskOperation"},
+                            {"bag", Json::parse(R"([["opcode","str","NewDataFromStatrix"],)"
+                                                R"(["overall_cpu","i64",0],["overall_mem","i64",50],)"
+                                                R"(["sessionCpuMetric","bag",[["sessionId","i32",2],["cpu","i64",0]]],)"
+                                                R"(["sessionMemMetric","bag",[["sessionId","i32",2],["mem","i64",0]]]])")}}))
       << run.transcript();
 
   // Second pass: 90.375 % rounds to 91, above 90: alarm and the alarm period.
-  EXPECT_TRUE(has(steps[2], statWrite("CpuPercentage", 91))) << run.transcript();
-  EXPECT_TRUE(has(steps[2], {{"event", "broadcast"},
-                             {"name", "PERF-ALERT"},
-                             {"name2", "CPU-ALARM"},
-                             {"bag", Json::parse(R"([["CPU_PERCENTAGE","str","91"]])")}}))
+  EXPECT_TRUE(steps[2].has(statWrite("CpuPercentage", 91))) << run.transcript();
+  EXPECT_TRUE(steps[2].has({{"event", "broadcast"},
+                            {"name", "PERF-ALERT"},
+                            {"name2", "CPU-ALARM"},
+                            {"bag", Json::parse(R"([["CPU_PERCENTAGE","str","91"]])")}}))
       << run.transcript();
-  EXPECT_TRUE(has(steps[2], {{"event", "timer"}, {"action", "start"}, {"period", 15000}})) << run.transcript();
+  EXPECT_TRUE(steps[2].has({{"event", "timer"}, {"action", "start"}, {"period", 15000}})) << run.transcript();
 
   // Exit zeroes the published figures.
-  EXPECT_TRUE(has(steps[3], statWrite("CpuPercentage", 0))) << run.transcript();
+  EXPECT_TRUE(steps[3].has(statWrite("CpuPercentage", 0))) << run.transcript();
 }
 
 TEST(ProcessWatchInRunner, MemoryAlarmsListTheConsumersAndTheMessageCarriesTheSessions) {

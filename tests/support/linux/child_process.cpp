@@ -10,12 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 extern char** environ;
 
@@ -32,19 +33,16 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::pair<std::string, std::string>>& env, const std::string& logPrefix,
                            const std::string& stdinPath)
     : logPrefix_(logPrefix) {
-  std::map<std::string, std::string> vars;
+  // `env` first, then every variable of this process that it does not set.
+  std::vector<std::string> envText, argCopy = argv;
+  for (const auto& [name, value] : env) envText.push_back(name + "=" + value);
   for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry = *e;
-    size_t eq = entry.find('=');
-    if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    auto set = [e](const auto& var) { return std::string_view(*e).starts_with(var.first + "="); };
+    if (std::none_of(env.begin(), env.end(), set)) envText.push_back(*e);
   }
-  for (const auto& [name, value] : env) vars[name] = value;
-  std::vector<std::string> envText;
-  for (const auto& [name, value] : vars) envText.push_back(name + "=" + value);
   std::vector<char*> envp, args;
   for (std::string& e : envText) envp.push_back(e.data());
   envp.push_back(nullptr);
-  std::vector<std::string> argCopy = argv;
   for (std::string& a : argCopy) args.push_back(a.data());
   args.push_back(nullptr);
 

@@ -36,6 +36,7 @@ struct HostRun {
   // Index of the first event at or after `from` that has every member of `fields` with an
   // equal value (other members are not looked at); -1 when there is none.
   long find(const Json& fields, size_t from = 0) const;
+  bool has(const Json& fields) const { return find(fields) >= 0; }
   // stdout, stderr and the exit status as text, for failure messages.
   std::string transcript() const;
 };

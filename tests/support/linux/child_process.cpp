@@ -91,18 +91,14 @@ std::string ChildProcess::output() const {
 
 int freeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
   socklen_t len = sizeof addr;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(fd);
-    throw std::runtime_error("cannot find a free port");
-  }
-  close(fd);
+  bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+               getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+  if (fd >= 0) close(fd);
+  if (!bound) throw std::runtime_error("cannot find a free port");
   return ntohs(addr.sin_port);
 }
 

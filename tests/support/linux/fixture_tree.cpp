@@ -225,17 +225,8 @@ void FixtureTree::addProcess(const FakeProcess& p) {
 }
 
 void FixtureTree::addProcesses(size_t count, uint32_t firstPid) {
-  for (size_t i = 0; i < count; ++i) {
-    uint32_t pid = firstPid + static_cast<uint32_t>(i);
-    FakeProcess p;
-    p.pid = pid;
-    p.comm = "proc" + std::to_string(pid);
-    p.utime = 10 + i;
-    p.stime = 5 + i;
-    p.starttime = 1000 + i;
-    p.rssAnonKb = 1024;
-    addProcess(p);
-  }
+  for (uint32_t i = 0; i < count; ++i)
+    addProcess({firstPid + i, "proc" + std::to_string(firstPid + i), 10u + i, 5u + i, 1000u + i, 1024});
 }
 
 void FixtureTree::removeProcess(uint32_t pid) { fs::remove_all(fs::path(root_) / std::to_string(pid)); }

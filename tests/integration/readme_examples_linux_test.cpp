@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -93,6 +92,8 @@ TEST(ReadmeExamples, EveryExamplePrintsWhatTheReadmeShows) {
   ASSERT_NE(source, nullptr) << "STATRIX_SOURCE not set";
   std::vector<Example> examples = readExamples(std::string(source) + "/README.md");
   ASSERT_GE(examples.size(), 3u) << "README.md has fewer examples than expected";
+  statrix_test::ScratchDir log;  // outside the directory the commands see
+  const std::string outputFile = log.path() + "/output";
   for (const Example& example : examples) {
     statrix_test::ScratchDir dir;
     statrix_test::FixtureTree tree;
@@ -102,23 +103,13 @@ TEST(ReadmeExamples, EveryExamplePrintsWhatTheReadmeShows) {
                            ":\"$PATH\" VARNEL_PROCFS=" + shellQuote(tree.root()) +
                            " VARNEL_REGISTRY=" + shellQuote(dir.path() + "/registry") + " || exit 1\n" +
                            replaceAll(command.line, "127.0.0.1:9464", address);
-      std::string run = "bash -c " + shellQuote(script) + " 2>&1";
-      FILE* pipe = popen(run.c_str(), "r");
-      ASSERT_NE(pipe, nullptr);
-      std::string output;
-      char buffer[4096];
-      while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-      int status = pclose(pipe);
+      int status = std::system(("bash -c " + shellQuote(script) + " > " + shellQuote(outputFile) + " 2>&1").c_str());
+      std::string output = statrix_test::readFile(outputFile);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
           << "README.md:" << example.readmeLine << ": " << command.line << " failed:\n" << output;
       EXPECT_TRUE(matches(command.expected, 0, lines(output), 0))
           << "README.md:" << example.readmeLine << ": " << command.line << "\n--- expected\n"
-          << [&] {
-               std::string t;
-               for (const std::string& l : command.expected) t += l + "\n";
-               return t;
-             }()
-          << "--- got\n"
+          << testing::PrintToString(command.expected) << "\n--- got\n"
           << output;
     }
   }

@@ -10,51 +10,45 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
+#include <string_view>
 
 extern char** environ;
 
 namespace statrix_test {
 
-namespace {
-
 std::string readFile(const std::string& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-}  // namespace
-
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::pair<std::string, std::string>>& env, const std::string& logPrefix)
+                           const std::vector<std::pair<std::string, std::string>>& env, const std::string& logPrefix,
+                           const std::string& stdinPath)
     : logPrefix_(logPrefix) {
-  std::map<std::string, std::string> vars;
+  // `env` first, then every variable of this process that it does not set.
+  std::vector<std::string> envText, argCopy = argv;
+  for (const auto& [name, value] : env) envText.push_back(name + "=" + value);
   for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry = *e;
-    size_t eq = entry.find('=');
-    if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    auto set = [e](const auto& var) { return std::string_view(*e).starts_with(var.first + "="); };
+    if (std::none_of(env.begin(), env.end(), set)) envText.push_back(*e);
   }
-  for (const auto& [name, value] : env) vars[name] = value;
-  std::vector<std::string> envText;
-  for (const auto& [name, value] : vars) envText.push_back(name + "=" + value);
   std::vector<char*> envp, args;
   for (std::string& e : envText) envp.push_back(e.data());
   envp.push_back(nullptr);
-  std::vector<std::string> argCopy = argv;
   for (std::string& a : argCopy) args.push_back(a.data());
   args.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
   const std::string out = logPrefix + ".out", err = logPrefix + ".err";
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -97,18 +91,14 @@ std::string ChildProcess::output() const {
 
 int freeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
   socklen_t len = sizeof addr;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(fd);
-    throw std::runtime_error("cannot find a free port");
-  }
-  close(fd);
+  bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+               getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+  if (fd >= 0) close(fd);
+  if (!bound) throw std::runtime_error("cannot find a free port");
   return ntohs(addr.sin_port);
 }
 

@@ -18,16 +18,15 @@ namespace statrix_test {
 
 class ChildProcess {
  public:
-  // Starts argv[0] (a path) with `env` added to this process's environment; stdin is
-  // /dev/null, stdout and stderr go to `logPrefix` + ".out" and ".err". Throws when it cannot.
+  // Starts argv[0] (a path) with `env` added to this process's environment; stdin reads the
+  // file `stdinPath`, stdout and stderr go to `logPrefix` + ".out" and ".err". Throws when it cannot.
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env,
-               const std::string& logPrefix);
+               const std::string& logPrefix, const std::string& stdinPath = "/dev/null");
   // A child still running is killed (SIGKILL) and reaped.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   bool running();
   void signal(int sig);
   // Exit status; -1 when killed by a signal; empty when still running after `timeout`.
@@ -43,6 +42,9 @@ class ChildProcess {
   int exitCode_ = -1;
   std::string logPrefix_;
 };
+
+// The whole content of a file; empty when it cannot be read.
+std::string readFile(const std::string& path);
 
 // A TCP port on 127.0.0.1 that was free a moment ago (bound to port 0, then closed).
 int freeLoopbackPort();

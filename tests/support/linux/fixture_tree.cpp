@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
+#include <type_traits>
 
 namespace statrix_test {
 
@@ -17,11 +19,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* kProcfsVariable = "VARNEL_PROCFS";
+// snprintf with every 64-bit figure passed as unsigned long long, as "%llu" wants it.
+template <class T>
+auto widen(T v) {
+  if constexpr (std::is_same_v<T, uint64_t>)
+    return static_cast<unsigned long long>(v);
+  else
+    return v;
+}
 
 std::string format(const char* fmt, auto... args) {
   char buf[512];
-  int n = std::snprintf(buf, sizeof buf, fmt, args...);
+  int n = std::snprintf(buf, sizeof buf, fmt, widen(args)...);
   return std::string(buf, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
 }
 
@@ -30,28 +39,31 @@ uint64_t residentKb(const FakeProcess& p) { return p.rssAnonKb + p.rssFileKb; }
 // Address space of a user process: what is resident plus some unmapped reserve.
 uint64_t virtualKb(const FakeProcess& p) { return p.kernelThread ? 0 : residentKb(p) + p.vmSwapKb + 10240; }
 
-const char* stateName(char state) {
-  switch (state) {
-    case 'R':
-      return "R (running)";
-    case 'D':
-      return "D (disk sleep)";
-    case 'Z':
-      return "Z (zombie)";
-    case 'I':
-      return "I (idle)";
-    default:
-      return "S (sleeping)";
-  }
+std::string stateName(char state) {
+  const std::map<char, std::string> names = {{'R', "running"}, {'D', "disk sleep"}, {'Z', "zombie"}, {'I', "idle"}};
+  auto it = names.find(state);
+  return it == names.end() ? "S (sleeping)" : std::string(1, state) + " (" + it->second + ")";
 }
 
 }  // namespace
 
-FixtureTree::FixtureTree() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/procfs-fixture-XXXXXX";
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
-  root_ = pattern;
+ScopedEnv::~ScopedEnv() {
+  if (!set_) return;
+  if (previous_)
+    ::setenv(name_.c_str(), previous_->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
+void ScopedEnv::set(const std::string& value) {
+  if (!set_) {
+    if (const char* previous = std::getenv(name_.c_str())) previous_ = previous;
+    set_ = true;
+  }
+  ::setenv(name_.c_str(), value.c_str(), 1);
+}
+
+FixtureTree::FixtureTree() : root_(dir_.path()) {
   cpus_.resize(1);
   writeStat();
   setMeminfo(16u << 20, 8u << 20);
@@ -62,32 +74,7 @@ FixtureTree::FixtureTree() {
   setUptime(100000);
 }
 
-FixtureTree::~FixtureTree() {
-  if (activated_) {
-    if (hadPrevious_)
-      ::setenv(kProcfsVariable, previous_.c_str(), 1);
-    else
-      ::unsetenv(kProcfsVariable);
-  }
-  if (utmpSet_) {
-    if (hadPreviousUtmp_)
-      ::setenv("VARNEL_UTMP", previousUtmp_.c_str(), 1);
-    else
-      ::unsetenv("VARNEL_UTMP");
-  }
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
-}
-
-void FixtureTree::activate() {
-  if (!activated_) {
-    const char* previous = std::getenv(kProcfsVariable);
-    hadPrevious_ = previous != nullptr;
-    previous_ = previous ? previous : "";
-    activated_ = true;
-  }
-  ::setenv(kProcfsVariable, root_.c_str(), 1);
-}
+void FixtureTree::activate() { procfs_.set(root_); }
 
 void FixtureTree::setCpus(std::vector<FakeCpu> cpus) {
   cpus_ = std::move(cpus);
@@ -116,23 +103,20 @@ void FixtureTree::writeStat() {
     sum.iowait += c.iowait, sum.irq += c.irq, sum.softirq += c.softirq, sum.steal += c.steal;
   }
   auto line = [](const std::string& label, const FakeCpu& c) {
-    return label + format(" %llu %llu %llu %llu %llu %llu %llu %llu 0 0\n", (unsigned long long)c.user,
-                          (unsigned long long)c.nice, (unsigned long long)c.system, (unsigned long long)c.idle,
-                          (unsigned long long)c.iowait, (unsigned long long)c.irq, (unsigned long long)c.softirq,
-                          (unsigned long long)c.steal);
+    return label + format(" %llu %llu %llu %llu %llu %llu %llu %llu 0 0\n", c.user, c.nice, c.system, c.idle, c.iowait,
+                          c.irq, c.softirq, c.steal);
   };
   std::string text = line("cpu ", sum);
   for (size_t i = 0; i < cpus_.size(); ++i) text += line("cpu" + std::to_string(i), cpus_[i]);
   text += "intr 12345 0 0 0 0\n";
-  text += format("ctxt %llu\nbtime %llu\nprocesses %llu\nprocs_running %llu\nprocs_blocked %llu\n",
-                 (unsigned long long)counters_[0], (unsigned long long)bootTime_, (unsigned long long)counters_[1],
-                 (unsigned long long)counters_[2], (unsigned long long)counters_[3]);
+  text += format("ctxt %llu\nbtime %llu\nprocesses %llu\nprocs_running %llu\nprocs_blocked %llu\n", counters_[0],
+                 bootTime_, counters_[1], counters_[2], counters_[3]);
   text += "softirq 100 0 10 0 20 30 0 0 40 0 0\n";
   writeFile("stat", text);
 }
 
 void FixtureTree::setMeminfo(uint64_t totalKb, uint64_t availableKb, uint64_t swapTotalKb, uint64_t swapFreeKb) {
-  auto kb = [](const char* name, uint64_t v) { return format("%-16s%8llu kB\n", name, (unsigned long long)v); };
+  auto kb = [](const char* name, uint64_t v) { return format("%-16s%8llu kB\n", name, v); };
   uint64_t free = availableKb / 2, cached = availableKb - free;
   uint64_t used = totalKb > availableKb ? totalKb - availableKb : 0;
   uint64_t swapUsed = swapTotalKb > swapFreeKb ? swapTotalKb - swapFreeKb : 0;
@@ -151,10 +135,8 @@ void FixtureTree::setDisks(const std::vector<FakeDisk>& disks) {
   for (const FakeDisk& d : disks) {
     // The kernel's 17 figures: 11 classic, 4 discard, 2 flush.
     text += format("%4u %7u %s %llu 0 %llu %llu %llu 0 %llu %llu %llu %llu %llu 0 0 0 0 0 0\n", 8u, minor++,
-                   d.name.c_str(), (unsigned long long)d.reads, (unsigned long long)d.sectorsRead,
-                   (unsigned long long)d.msReading, (unsigned long long)d.writes, (unsigned long long)d.sectorsWritten,
-                   (unsigned long long)d.msWriting, (unsigned long long)d.inProgress, (unsigned long long)d.msDoingIo,
-                   (unsigned long long)(d.msReading + d.msWriting));
+                   d.name.c_str(), d.reads, d.sectorsRead, d.msReading, d.writes, d.sectorsWritten, d.msWriting,
+                   d.inProgress, d.msDoingIo, d.msReading + d.msWriting);
   }
   writeFile("diskstats", text);
 }
@@ -165,8 +147,8 @@ void FixtureTree::setInterfaces(const std::vector<FakeInterface>& interfaces) {
       " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs drop fifo colls "
       "carrier compressed\n";
   for (const FakeInterface& n : interfaces) {
-    text += format("%6s: %llu %llu 0 0 0 0 0 0 %llu %llu 0 0 0 0 0 0\n", n.name.c_str(), (unsigned long long)n.rxBytes,
-                   (unsigned long long)n.rxPackets, (unsigned long long)n.txBytes, (unsigned long long)n.txPackets);
+    text += format("%6s: %llu %llu 0 0 0 0 0 0 %llu %llu 0 0 0 0 0 0\n", n.name.c_str(), n.rxBytes, n.rxPackets,
+                   n.txBytes, n.txPackets);
   }
   writeFile("net/dev", text);
 }
@@ -183,28 +165,21 @@ void FixtureTree::setLogins(const std::vector<FakeLogin>& logins) {
     data.append(reinterpret_cast<const char*>(&record), sizeof record);
   }
   writeFile("utmp", data);
-  if (!utmpSet_) {
-    const char* previous = std::getenv("VARNEL_UTMP");
-    hadPreviousUtmp_ = previous != nullptr;
-    previousUtmp_ = previous ? previous : "";
-    utmpSet_ = true;
-  }
-  ::setenv("VARNEL_UTMP", utmpPath().c_str(), 1);
+  utmp_.set(utmpPath());
 }
 
 void FixtureTree::setVmstat(uint64_t pageFaults, uint64_t pagesIn, uint64_t pagesOut) {
   writeFile("vmstat", format("nr_free_pages 1000\npgpgin 5\npgpgout 6\npswpin %llu\npswpout %llu\npgfault %llu\n"
                              "pgmajfault 3\n",
-                             (unsigned long long)pagesIn, (unsigned long long)pagesOut, (unsigned long long)pageFaults));
+                             pagesIn, pagesOut, pageFaults));
 }
 
 void FixtureTree::setLoadavg(uint64_t running, uint64_t total) {
-  writeFile("loadavg", format("0.50 0.40 0.30 %llu/%llu 4242\n", (unsigned long long)running, (unsigned long long)total));
+  writeFile("loadavg", format("0.50 0.40 0.30 %llu/%llu 4242\n", running, total));
 }
 
 void FixtureTree::setUptime(uint64_t hundredths) {
-  writeFile("uptime", format("%llu.%02llu 1000.00\n", (unsigned long long)(hundredths / 100),
-                             (unsigned long long)(hundredths % 100)));
+  writeFile("uptime", format("%llu.%02llu 1000.00\n", hundredths / 100, hundredths % 100));
 }
 
 std::string FixtureTree::statText(const FakeProcess& p) {
@@ -212,18 +187,17 @@ std::string FixtureTree::statText(const FakeProcess& p) {
   unsigned long flags = p.kernelThread ? 0x208040ul : 0x400100ul;
   std::string text = format("%u (", p.pid) + p.comm + ") ";
   text += format("%c %u %u %u 0 -1 %lu 0 0 0 0 %llu %llu 0 0 %d %d %u 0 %llu %llu %llu 18446744073709551615", p.state,
-                 p.ppid, p.pid, p.pid, flags, (unsigned long long)p.utime, (unsigned long long)p.stime, 20 + p.nice,
-                 p.nice, p.threads, (unsigned long long)p.starttime, (unsigned long long)virtualKb(p) * 1024,
-                 (unsigned long long)(residentKb(p) / pageKb()));
+                 p.ppid, p.pid, p.pid, flags, p.utime, p.stime, 20 + p.nice, p.nice, p.threads, p.starttime,
+                 virtualKb(p) * 1024, residentKb(p) / pageKb());
   text += " 1 1 0 0 0 0 0 0 0 0 0 0 17 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
   return text;
 }
 
 std::string FixtureTree::statusText(const FakeProcess& p) {
-  auto kb = [](const char* name, uint64_t v) { return format("%s\t%8llu kB\n", name, (unsigned long long)v); };
+  auto kb = [](const char* name, uint64_t v) { return format("%s\t%8llu kB\n", name, v); };
   std::string text = "Name:\t" + p.comm + "\n";
   text += format("Umask:\t0022\nState:\t%s\nTgid:\t%u\nNgid:\t0\nPid:\t%u\nPPid:\t%u\nTracerPid:\t0\n",
-                 stateName(p.state), p.pid, p.pid, p.ppid);
+                 stateName(p.state).c_str(), p.pid, p.pid, p.ppid);
   text += format("Uid:\t%u\t%u\t%u\t%u\nGid:\t%u\t%u\t%u\t%u\nFDSize:\t64\nGroups:\t\n", p.uid, p.uid, p.uid, p.uid,
                  p.uid, p.uid, p.uid, p.uid);
   text += format("Kthread:\t%d\n", p.kernelThread ? 1 : 0);
@@ -244,26 +218,15 @@ void FixtureTree::addProcess(const FakeProcess& p) {
   writeFile(dir + "stat", statText(p));
   writeFile(dir + "status", statusText(p));
   uint64_t pages = pageKb();
-  writeFile(dir + "statm",
-            format("%llu %llu %llu 5 0 %llu 0\n", (unsigned long long)(virtualKb(p) / pages),
-                   (unsigned long long)(residentKb(p) / pages), (unsigned long long)(p.rssFileKb / pages),
-                   (unsigned long long)(p.rssAnonKb / pages)));
+  writeFile(dir + "statm", format("%llu %llu %llu 5 0 %llu 0\n", virtualKb(p) / pages, residentKb(p) / pages,
+                                  p.rssFileKb / pages, p.rssAnonKb / pages));
   writeFile(dir + "comm", p.comm + "\n");
   writeFile(dir + "sessionid", std::to_string(p.sessionId));  // the kernel writes no line end
 }
 
 void FixtureTree::addProcesses(size_t count, uint32_t firstPid) {
-  for (size_t i = 0; i < count; ++i) {
-    uint32_t pid = firstPid + static_cast<uint32_t>(i);
-    FakeProcess p;
-    p.pid = pid;
-    p.comm = "proc" + std::to_string(pid);
-    p.utime = 10 + i;
-    p.stime = 5 + i;
-    p.starttime = 1000 + i;
-    p.rssAnonKb = 1024;
-    addProcess(p);
-  }
+  for (uint32_t i = 0; i < count; ++i)
+    addProcess({firstPid + i, "proc" + std::to_string(firstPid + i), 10u + i, 5u + i, 1000u + i, 1024});
 }
 
 void FixtureTree::removeProcess(uint32_t pid) { fs::remove_all(fs::path(root_) / std::to_string(pid)); }

@@ -2,9 +2,13 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "support/linux/scratch_dir.h"
 
 namespace statrix_test {
 
@@ -53,6 +57,21 @@ struct FakeProcess {
   bool kernelThread = false;  // no memory lines in status, no address space
 };
 
+// Sets an environment variable; its earlier value (or its absence) comes back when this goes.
+class ScopedEnv {
+ public:
+  explicit ScopedEnv(std::string name) : name_(std::move(name)) {}
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  void set(const std::string& value);
+
+ private:
+  std::string name_;
+  bool set_ = false;
+  std::optional<std::string> previous_;
+};
+
 // A procfs tree in a fresh temporary directory, removed again by the destructor. It starts
 // with one processor, boot time 1700000000, 16 GiB of memory with 8 GiB available and no
 // processes; every setter rewrites the files it affects at once.
@@ -65,7 +84,6 @@ struct FakeProcess {
 class FixtureTree {
  public:
   FixtureTree();
-  ~FixtureTree();
   FixtureTree(const FixtureTree&) = delete;
   FixtureTree& operator=(const FixtureTree&) = delete;
 
@@ -109,16 +127,12 @@ class FixtureTree {
  private:
   void writeStat();
 
+  ScratchDir dir_;
   std::string root_;
   std::vector<FakeCpu> cpus_;
   uint64_t bootTime_ = 1700000000;
   uint64_t counters_[4] = {1000, 100, 1, 0};
-  bool activated_ = false;
-  bool hadPrevious_ = false;
-  std::string previous_;
-  bool utmpSet_ = false;
-  bool hadPreviousUtmp_ = false;
-  std::string previousUtmp_;
+  ScopedEnv procfs_{"VARNEL_PROCFS"}, utmp_{"VARNEL_UTMP"};
 };
 
 }  // namespace statrix_test

@@ -4,9 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
+#include "support/linux/child_process.h"
 #include "support/linux/scratch_dir.h"
 
 namespace statrix_test {
@@ -15,22 +16,13 @@ bool havePromtool() { return access(kPromtool, X_OK) == 0; }
 
 bool promtoolAccepts(const std::string& text, std::string& why) {
   ScratchDir dir;
-  std::string input = dir.write("metrics.txt", text);
-  std::string command = std::string(kPromtool) + " check metrics < " + input + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    why = "cannot run " + command;
-    return false;
-  }
-  std::string output;
-  char buffer[512];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  int status = pclose(pipe);
+  const std::string input = dir.write("metrics.txt", text), output = dir.path() + "/promtool.out";
+  int status = std::system((std::string(kPromtool) + " check metrics < " + input + " > " + output + " 2>&1").c_str());
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  why = "exit status " + std::to_string(code) + "\n" + output;
+  why = "exit status " + std::to_string(code) + "\n" + readFile(output);
   if (code == 0) return true;
   if (code != 3) return false;  // 3: lint remarks only
-  std::istringstream lines(output);
+  std::istringstream lines(readFile(output));
   std::string line;
   while (std::getline(lines, line))
     if (line != "statrix_counter metric name should not include type 'counter'") return false;

@@ -10,8 +10,7 @@
 //   EXPECT_GE(run.find({{"event", "exited"}}), 0);
 //
 // Every call waits for the runner to end; a runner that outlives the time-out is killed and
-// reported with timedOut set. SIGPIPE is ignored in the calling process from the first call on
-// (a runner that stops reading its script must not kill the test).
+// reported with timedOut set.
 #pragma once
 #include <chrono>
 #include <string>
@@ -37,22 +36,22 @@ struct HostRun {
   // Index of the first event at or after `from` that has every member of `fields` with an
   // equal value (other members are not looked at); -1 when there is none.
   long find(const Json& fields, size_t from = 0) const;
+  bool has(const Json& fields) const { return find(fields) >= 0; }
   // stdout, stderr and the exit status as text, for failure messages.
   std::string transcript() const;
 };
 
 struct HostOptions {
   std::vector<std::string> args;                         // after the program name
-  std::string input;                                     // written to stdin, which is then closed
+  std::string input;                                     // what stdin reads (from a file)
   std::chrono::milliseconds timeout{60000};              // then the runner is killed
   std::vector<std::pair<std::string, std::string>> env;  // set in the runner's environment
   int signal = 0;                                        // if not 0, sent to the runner once
   std::chrono::milliseconds signalAfter{0};              // ... this long after its start
 };
 
-// The runner and the plug-in of this build tree.
+// The runner of this build tree.
 std::string hostBinary();
-std::string pluginLibrary();
 
 HostRun runHost(const HostOptions& options);
 

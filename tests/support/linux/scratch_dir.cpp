@@ -8,17 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <vector>
 
 namespace statrix_test {
 
 ScratchDir::ScratchDir() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/statrix-test-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-  path_ = buffer.data();
+  path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/statrix-test-XXXXXX";
+  if (mkdtemp(path_.data()) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
 }
 
 ScratchDir::~ScratchDir() {

@@ -123,15 +123,6 @@ TEST_F(SysMessageTest, WritesToStderrWithoutObserver) {
   EXPECT_THAT(err, ::testing::HasSubstr("Level7 x: caf\xC3\xA9\n"));
 }
 
-TEST_F(SysMessageTest, LoadedNoticeCarriesTheModuleFileName) {
-  varnel_test::RecordingObserver observer;
-  CORE::sysmsgLogLoaded(nullptr, false);  // null: the program itself, named without its directory
-  const auto events = observer.events();
-  ASSERT_EQ(observer.kinds(), std::vector<std::wstring>{L"loaded"});
-  EXPECT_EQ(CORE::corestring(events[0].name).dropSuffix(), CORE::corestring(L"varnel_logging_test"));
-  EXPECT_EQ(CORE::corelogExternal, nullptr);  // no external logger until the host installs one
-}
-
 // Observers swapped while other threads log: every line reaches exactly one observer.
 TEST_F(SysMessageTest, ObserverSwapIsThreadSafe) {
   varnel_test::RecordingObserver one, other;

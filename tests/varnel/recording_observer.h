@@ -1,9 +1,8 @@
-// A host observer for the runtime's tests: records log lines and timer starts and stops, and lets
-// a test wait for one.
+// A host observer for the runtime's tests (records log lines and timer starts and stops), and a
+// one-shot latch for handing control between threads.
 #pragma once
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -35,31 +34,14 @@ class RecordingObserver : public CORE::HostObserver {
     std::lock_guard lock(mutex_);
     return events_;
   }
-  std::vector<std::wstring> kinds() const {
-    std::vector<std::wstring> out;
-    for (const Event& e : events()) out.push_back(e.kind);
-    return out;
-  }
-  bool waitFor(const std::function<bool(const Event&)>& match, std::chrono::seconds timeout = std::chrono::seconds(10)) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, timeout, [&] {
-      for (const Event& e : events_)
-        if (match(e)) return true;
-      return false;
-    });
-  }
 
  private:
   void add(Event e) {
-    {
-      std::lock_guard lock(mutex_);
-      events_.push_back(std::move(e));
-    }
-    cv_.notify_all();
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(e));
   }
 
   mutable std::mutex mutex_;
-  std::condition_variable cv_;
   std::vector<Event> events_;
 };
 

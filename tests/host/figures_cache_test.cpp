@@ -51,6 +51,7 @@ struct FakeWorker {
           d.addBool(L"isAdd", name[0] == L'p');
           request.addBag(L"statrixMetrics", d, true);
         }
+        request.add(L"statrixMetrics", L"text, not a bag");  // passed over
       }
       {
         std::unique_lock lock(mutex);

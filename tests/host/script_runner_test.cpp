@@ -53,11 +53,5 @@ TEST_F(ScriptRunnerTest, ParamsGetTheBagBlankLinesCountAndExitRunsPluginExitOnce
   EXPECT_EQ(calls.exits, 1);
 }
 
-TEST_F(ScriptRunnerTest, HelpdeskWithoutFrameworkIsAnError) {
-  std::vector<Json> events = run(R"({"cmd":"helpdesk","installed":true})");
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(dumpLine(events[0]), R"({"event":"error","line":1,"text":"cannot install the help-desk worker"})");
-}
-
 }  // namespace
 }  // namespace vhost

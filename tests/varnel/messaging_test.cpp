@@ -105,21 +105,12 @@ TEST_F(Messaging, RequestsFromManyThreadsRaceTheWorkersRemoval) {
       for (int i = 0; i < 1000000; ++i) {
         PropertyBag request, reply;
         request.set(L"VALUE", corestring(i, 10));
-        bool installed, ok;
-        if (t % 2 == 0) {
-          const std::optional<bool> r = CORE::requestWorker(L"echo", L"echo", request, reply, CORE::Caller::User);
-          installed = r.has_value();
-          ok = r.value_or(false);
-        } else {
-          const uint32_t code = send(L"echo", L"echo", request, reply);
-          installed = code != 2;
-          ok = code == 0;
-        }
-        if (!installed) {
+        const std::optional<bool> ok = CORE::requestWorker(L"echo", L"echo", request, reply, CORE::Caller::User);
+        if (!ok.has_value()) {
           ++absent;
           break;
         }
-        ++(ok && reply.get(L"VALUE") == corestring(i, 10) ? served : wrong);
+        ++(*ok && reply.get(L"VALUE") == corestring(i, 10) ? served : wrong);
       }
     });
   }
@@ -193,9 +184,7 @@ TEST_F(Identity, EachKindOfRequesterAndTheFrameworksOwnMessages) {
   EXPECT_TRUE(coreportable::isAdmin(nullptr));
   PropertyBag request, reply;
   CheckingItem::seen = {};
-  ASSERT_EQ(system->SendMsg(L"checking", L"update", request, reply, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                            false, false),
-            0u);
+  ASSERT_EQ(send(L"checking", L"update", request, reply), 0u);
   EXPECT_TRUE(CheckingItem::seen.impersonated && CheckingItem::seen.admin);
 }
 
@@ -203,7 +192,7 @@ TEST_F(Identity, NestedAndForgottenImpersonationsEndWithTheirRequest) {
   bool outerAfterInner = true;
   CheckingItem::inside = [&] {
     PropertyBag request, reply;
-    system->SendMsg(L"forgetful", L"op", request, reply, nullptr, nullptr, nullptr, 0, nullptr, nullptr, false, false);
+    send(L"forgetful", L"op", request, reply);
     outerAfterInner = coreportable::isAdmin(nullptr);
   };
   EXPECT_FALSE(request(Caller::User).admin);

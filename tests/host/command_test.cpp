@@ -49,7 +49,6 @@ TEST(Command, LinesThatAreNoCommandGetAReason) {
       {R"({"op":"x","caller":"root"})", R"("caller" must be "admin", "user" or "unknown", got "root")"},
       {R"({"op":"x","request":[["a",1.5]]})",
        R"("request": bag entry 1 ("a"): value 1.5 is not a string, integer, boolean or bag)"},
-      {R"({"cmd":"sleep"})", "\"ms\" is missing (a whole number)"},
       {R"({"cmd":"sleep","ms":-1})", "\"ms\" must be a whole number below 2^32, got -1"},
       {R"({"cmd":"params"})", "\"bag\" is missing (a bag or null)"},
       {R"({"cmd":"regset","path":"P","type":"qword","value":1})",
@@ -136,7 +135,6 @@ TEST(BagJson, TextSurvivesUnicodeAndEscapes) {
 TEST(BagJson, RefusesWhatIsNoBagEntry) {
   const std::pair<const char*, const char*> cases[] = {
       {R"([["A","i32",2147483648]])", R"(bag entry 1 ("A"): value 2147483648 does not fit type "i32")"},
-      {R"([["A","str",5]])", R"(bag entry 1 ("A"): value 5 does not fit type "str")"},
       {R"([["A","i32",1.5]])", R"(bag entry 1 ("A"): value 1.5 does not fit type "i32")"},
       {R"({"A":null})", R"(bag member "A": value null is not a string, integer, boolean or bag)"},
       {R"({"M":[{"x":1}]})", R"(bag member "M" entry 1: expected [name, type, value] or [name, value], got {"x":1})"},

@@ -65,7 +65,6 @@ TEST(HumanFormat, OneReadableLinePerEvent) {
       {events::message(L"AgentHelpDesk", L"HelpdeskOperation", bag),
        "message to AgentHelpDesk HelpdeskOperation {opcode=\"NewDataFromStatrix\", overall_cpu=12, sub={on=true}}"},
       {events::reply("update", false, denied), "reply to update: false {} error 5 NotAuthorized"},
-      {Json{{"event", "new"}, {"x", 1}}, R"({"event":"new","x":1})"},
       // Process alarms and top-consumer lists read as sentences; other broadcasts keep the general form.
       {events::broadcast(L"PERF-ALERT", L"PROCESS-ALARM",
                          processBag(L"4321", L"editor", L"host\\alice", L"CPU_PERCENTAGE", L"61")),

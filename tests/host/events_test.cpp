@@ -28,8 +28,6 @@ TEST(Events, JsonFields) {
       {events::regwrite(L"P", 4, L"oops", false),
        R"({"event":"regwrite","path":"P","type":"dword","value":"oops","ok":false})"},
       {events::regwrite(L"P", 3, L"x", true), R"({"event":"regwrite","path":"P","type":3,"value":"x","ok":true})"},
-      {events::registry("P", CORE::RegistryValue{1, L"%n%s \"q\"", {}}),
-       R"({"event":"registry","path":"P","type":"sz","value":"%n%s \"q\""})"},
       {events::reply("x", false, bare),
        R"({"event":"reply","op":"x","result":false,"reply":[],"error":{"code":120,"text":""}})"},
       {events::ticked({}), R"({"event":"ticked","result":null})"},
@@ -64,16 +62,9 @@ TEST(HumanFormat, OneReadableLinePerEvent) {
   none.set(L"reason", L"CPU");
   alarm.set(L"CPU_PERCENTAGE", L"91");
   const std::pair<Json, const char*> cases[] = {
-      {events::sysLog(3, L"statrix", L"slow"), "log Warn statrix: slow"},
-      {events::externalLog(L"threads", 4, L"Begin"), "log threads/4: Begin"},
       {events::message(L"AgentHelpDesk", L"HelpdeskOperation", bag),
        "message to AgentHelpDesk HelpdeskOperation {opcode=\"NewDataFromStatrix\", overall_cpu=12, sub={on=true}}"},
-      {events::regwrite(L"P", 4, L"5", false), "registry write P = 5 (dword) FAILED"},
-      {events::timerStart(100), "timer started, period 100 ms"},
-      {events::workerState("perfmon", false), "worker perfmon is not installed"},
-      {events::reply("collect", std::nullopt, {}), "reply to collect: worker not installed"},
       {events::reply("update", false, denied), "reply to update: false {} error 5 NotAuthorized"},
-      {Json{{"event", "new"}, {"x", 1}}, R"({"event":"new","x":1})"},
       // Process alarms and top-consumer lists read as sentences; other broadcasts keep the general form.
       {events::broadcast(L"PERF-ALERT", L"PROCESS-ALARM",
                          processBag(L"4321", L"editor", L"host\\alice", L"CPU_PERCENTAGE", L"61")),

@@ -1,5 +1,6 @@
-// The figures behind the metrics endpoint: one shared request round, observations, the text a
-// scrape gives, and the text writer's escaping and number forms.
+// The figures behind the metrics endpoint: one shared request round, what is read from the
+// plug-in's bags and broadcasts (and what is left out), the text a scrape gives, and the text
+// writer's escaping and number forms.
 #include "figures_cache.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +20,8 @@
 namespace vhost {
 namespace {
 
-// A worker stand-in: answers "collectCpuAndMem" (announcing one definition into the first
-// request) and "collect"; can hold the first request until released.
+// A worker stand-in: answers "collectCpuAndMem" (announcing one definition and withdrawing
+// another in the first request) and "collect"; can hold the first request until released.
 struct FakeWorker {
   std::mutex mutex;
   std::condition_variable cv;
@@ -35,17 +36,22 @@ struct FakeWorker {
         ++collectRequests;
         CORE::PropertyBag store;
         store.add(L"AllSessions", L"4");
+        store.add(L"Broken", L"n/a");     // no number: left out
+        store.add(L"AllSessions", L"9");  // a repeated name stays one series
         reply.setBag(L"globalCounters", store);
         return true;
       }
       if (cpuMemRequests++ == 0) {
-        CORE::PropertyBag d;
-        d.add(L"strCounterObject", L"Memory");
-        d.add(L"strCounter", L"Pages Input/sec");
-        d.add(L"strInstance", L"");
-        d.add(L"strMetricName", L"pagesIn");
-        d.addBool(L"isAdd", true);
-        request.addBag(L"statrixMetrics", d, true);
+        for (const wchar_t* name : {L"pagesIn", L"removed"}) {
+          CORE::PropertyBag d;
+          d.add(L"strCounterObject", L"Memory");
+          d.add(L"strCounter", L"Pages Input/sec");
+          d.add(L"strInstance", L"");
+          d.add(L"strMetricName", name);
+          d.addBool(L"isAdd", name[0] == L'p');
+          request.addBag(L"statrixMetrics", d, true);
+        }
+        request.add(L"statrixMetrics", L"text, not a bag");  // passed over
       }
       {
         std::unique_lock lock(mutex);
@@ -54,6 +60,8 @@ struct FakeWorker {
         cv.wait(lock, [&] { return !hold; });
       }
       reply.addInt64(L"pagesIn", 7);
+      reply.addInt64(L"pagesIn", 8);   // a default standing twice: one series, first value
+      reply.addInt64(L"removed", -1);  // withdrawn, so as unknown as any other name
       reply.setInt64(L"CPU", 12);
       reply.setInt64(L"MEM", 34);
       reply.setInt64(L"TOTAL_MEMORY", 17179);
@@ -63,14 +71,10 @@ struct FakeWorker {
   }
 };
 
-FiguresCache::MemoryReader memory16G() {
-  return [] { return FiguresCache::Memory{17179869184u, 8589934592u}; };
-}
-
 TEST(FiguresCache, ConcurrentScrapesShareOneRound) {
   FakeWorker worker;
   worker.hold = true;
-  FiguresCache cache(worker.requester(), memory16G());
+  FiguresCache cache(worker.requester(), {});
   std::vector<std::string> texts(4);
   std::thread first([&] { texts[0] = cache.scrape(); });
   {
@@ -91,25 +95,38 @@ TEST(FiguresCache, ConcurrentScrapesShareOneRound) {
   EXPECT_EQ(worker.cpuMemRequests.load(), 1);
   EXPECT_EQ(worker.collectRequests.load(), 1);
   EXPECT_EQ(cache.scrapesJoined(), 0u);
-  for (const std::string& text : texts) EXPECT_NE(text.find("statrix_system_cpu_percent 12\n"), std::string::npos);
+  for (const std::string& text : texts) {
+    EXPECT_NE(text.find("statrix_system_cpu_percent 12\n"), std::string::npos);
+    // Without exact figures from the machine, the reply's memory in its own units.
+    EXPECT_NE(text.find("statrix_memory_total_bytes 17179000000\n"), std::string::npos) << text;
+  }
 }
 
 TEST(FiguresCache, ScrapeTextOfRoundAndObservations) {
   FakeWorker worker;
-  FiguresCache cache(worker.requester(), memory16G());
-  CORE::PropertyBag cpuAlarm, procMem;
-  cpuAlarm.add(L"CPU_PERCENTAGE", L"95");
-  procMem.add(L"MEMORY_PERCENTAGE", L"40");
-  cache.observeBroadcast("PERF-ALERT", "CPU-ALARM", cpuAlarm);
-  cache.observeBroadcast("PERF-ALERT", "CPU-ALARM", cpuAlarm);
-  cache.observeBroadcast("PERF-ALERT", "PROCESS-ALARM", procMem);
-  cache.observeBroadcast("PERF-ALERT", "PROCESS-LIST", procMem);
-  CORE::PropertyBag message, session;
-  message.add(L"opcode", L"NewDataFromStatrix");
-  session.addInt(L"sessionId", 3);
-  session.addInt64(L"cpu", 25);
-  message.addBag(L"sessionCpuMetric", session, false);
-  cache.observeHelpdesk("HelpdeskOperation", message);
+  FiguresCache cache(worker.requester(), [] { return FiguresCache::Memory{17179869184u, 8589934592u}; });
+  CORE::PropertyBag cpu, mem, none;
+  cpu.add(L"CPU_PERCENTAGE", L"95");
+  mem.add(L"MEMORY_PERCENTAGE", L"40");
+  const std::pair<const char*, const CORE::PropertyBag*> broadcasts[] = {
+      {"CPU-ALARM", &cpu},     {"CPU-ALARM", &cpu},      {"MEMORY-ALARM", &mem},   {"PROCESS-ALARM", &cpu},
+      {"PROCESS-ALARM", &mem}, {"PROCESS-ALARM", &none}, {"PROCESS-LIST", &mem}};  // the last two count nowhere
+  for (const auto& [name2, bag] : broadcasts) cache.observeBroadcast("PERF-ALERT", name2, *bag);
+  cache.observeBroadcast("OTHER", "CPU-ALARM", cpu);
+  // Each help-desk message replaces the session figures; other opcodes leave them.
+  for (int sessionId : {1, 3}) {
+    CORE::PropertyBag message, session;
+    message.add(L"opcode", L"NewDataFromStatrix");
+    session.addInt(L"sessionId", sessionId);
+    session.addInt64(L"cpu", 25);
+    message.addBag(L"sessionCpuMetric", session, false);
+    session.addInt64(L"mem", 140);  // may exceed 100
+    if (sessionId == 3) message.addBag(L"sessionMemMetric", session, false);
+    cache.observeHelpdesk("HelpdeskOperation", message);
+  }
+  CORE::PropertyBag other;
+  other.add(L"opcode", L"Something");
+  cache.observeHelpdesk("HelpdeskOperation", other);
   cache.observeTimerStart();
   cache.observeTimerPass(2000000, true);    // 2 ms
   cache.observeTimerPass(300000000, true);  // 0.3 s
@@ -125,11 +142,13 @@ TEST(FiguresCache, ScrapeTextOfRoundAndObservations) {
             "statrix_memory_total_bytes 17179869184\n"
             "statrix_memory_available_bytes 8589934592\n"
             "statrix_metric_value{metric=\"pagesIn\",object=\"Memory\",counter=\"Pages Input/sec\",instance=\"\"} 7\n"
+            "statrix_metric_value{metric=\"removed\",object=\"\",counter=\"\",instance=\"\"} -1\n"
             "statrix_session_cpu_percent{session=\"3\"} 25\n"
+            "statrix_session_memory_percent{session=\"3\"} 140\n"
             "statrix_counter{name=\"AllSessions\"} 4\n"
             "statrix_alarms_total{kind=\"cpu\"} 2\n"
-            "statrix_alarms_total{kind=\"memory\"} 0\n"
-            "statrix_alarms_total{kind=\"process_cpu\"} 0\n"
+            "statrix_alarms_total{kind=\"memory\"} 1\n"
+            "statrix_alarms_total{kind=\"process_cpu\"} 1\n"
             "statrix_alarms_total{kind=\"process_memory\"} 1\n"
             "statrix_pass_duration_seconds_bucket{le=\"0.001\"} 0\n"
             "statrix_pass_duration_seconds_bucket{le=\"0.0025\"} 1\n"
@@ -179,12 +198,8 @@ TEST(PrometheusText, LabelValuesEscapeBackslashQuoteAndNewlineOnly) {
   EXPECT_EQ(prom::escapeHelp("a \"b\" \\ c\nd"), "a \"b\" \\\\ c\\nd");
 }
 
+// Integers and short fractions are in the scrape text above.
 TEST(PrometheusText, NumbersReadBackExactly) {
-  EXPECT_EQ(prom::formatValue(0), "0");
-  EXPECT_EQ(prom::formatValue(-1), "-1");
-  EXPECT_EQ(prom::formatValue(17179869184.0), "17179869184");
-  EXPECT_EQ(prom::formatValue(0.0025), "0.0025");
-  EXPECT_EQ(prom::formatValue(2.5), "2.5");
   EXPECT_EQ(prom::formatValue(1e300), "1e+300");
   EXPECT_EQ(prom::formatValue(std::numeric_limits<double>::infinity()), "+Inf");
   EXPECT_EQ(prom::formatValue(-std::numeric_limits<double>::infinity()), "-Inf");

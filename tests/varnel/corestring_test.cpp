@@ -1,4 +1,6 @@
-// Tests of CORE::corestring: UTF-8, matching, splitting, numbers, paths and system texts.
+// Tests of varnel's value types: CORE::corestring (UTF-8, matching, splitting, numbers, paths and
+// system texts) and CORE::PropertyBag (order, repeated names, set versus add, nesting,
+// conversions, copies and the error).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,11 +8,13 @@
 
 #include "varnel/coreexception.h"
 #include "varnel/corestring.h"
+#include "varnel/propertybag.h"
 #include "winapi.h"
 
 namespace {
 
 using CORE::corestring;
+using CORE::PropertyBag;
 using Texts = std::vector<std::wstring>;
 
 Texts split(const corestring& s, wchar_t sep, bool trimItems, size_t maxCount = 0) {
@@ -65,7 +69,7 @@ TEST(Corestring, CompareAndWildMatchIgnoringCase) {
         << corestring(c.text).utf8() << " ~ " << corestring(c.pattern).utf8();
 }
 
-TEST(Corestring, FindSubstrTrimSplit) {
+TEST(Corestring, FindSubstrTrimSplitAndPathParts) {
   EXPECT_EQ(corestring(L"a,b,c").find(L",", 2), 3u);
   EXPECT_EQ(corestring(L"a,b").substr(2), corestring(L"b"));
   EXPECT_EQ(corestring(L"a,b").substr(99), corestring());
@@ -77,6 +81,10 @@ TEST(Corestring, FindSubstrTrimSplit) {
   EXPECT_EQ(split(L"k=v=w", L'=', false, 2), (Texts{L"k", L"v=w"}));
   EXPECT_EQ(split(L"a,b", L',', false, 1), (Texts{L"a,b"}));
   EXPECT_EQ(split(corestring(L"238\0Processor", 13), L'\0', false), (Texts{L"238", L"Processor"}));
+  EXPECT_EQ(corestring(L"C:\\x\\statrix.dll").lastPath(), corestring(L"statrix.dll"));
+  EXPECT_EQ(corestring(L"a.tar.gz").dropSuffix(), corestring(L"a.tar"));
+  EXPECT_EQ(corestring(L"C:\\dir.d\\svchost").dropSuffix(), corestring(L"C:\\dir.d\\svchost"));
+  EXPECT_EQ(corestring(L".profile").dropSuffix(), corestring(L".profile"));
 }
 
 TEST(Corestring, IntegerAndBoolConversions) {
@@ -95,14 +103,6 @@ TEST(Corestring, IntegerAndBoolConversions) {
   for (const wchar_t* no : {L"0", L"false", L"off", L"", L"1x"}) EXPECT_FALSE(corestring(no).toBool());
 }
 
-TEST(Corestring, PathParts) {
-  EXPECT_EQ(corestring(L"C:\\x\\statrix.dll").lastPath().dropSuffix(), corestring(L"statrix"));
-  EXPECT_EQ(corestring(L"/opt/x/libvarnel.so").lastPath(), corestring(L"libvarnel.so"));
-  EXPECT_EQ(corestring(L"a.tar.gz").dropSuffix(), corestring(L"a.tar"));
-  EXPECT_EQ(corestring(L"C:\\dir.d\\svchost").dropSuffix(), corestring(L"C:\\dir.d\\svchost"));
-  EXPECT_EQ(corestring(L".profile").dropSuffix(), corestring(L".profile"));
-}
-
 TEST(CorestringSystem, ErrorTextsAndModuleName) {
   SetLastError(1234);
   const corestring known = corestring::formatError(ERROR_ACCESS_DENIED);
@@ -111,6 +111,82 @@ TEST(CorestringSystem, ErrorTextsAndModuleName) {
   EXPECT_EQ(known, known.trim());
   EXPECT_EQ(corestring::formatError(0x2FFFFFFFu), corestring(L"Unknown error 805306367"));
   EXPECT_EQ(corestring::getModuleName(nullptr).lastPath().dropSuffix(), corestring(L"varnel_corestring_test"));
+}
+
+using Names = std::vector<std::wstring>;
+
+Names names(const PropertyBag& bag) {
+  Names out;
+  for (size_t i = 0; i < bag.size(); ++i) out.push_back(bag.getName(i).str());
+  return out;
+}
+
+TEST(PropertyBag, AddAppendsAndSetReplacesTheFirstEntryInPlace) {
+  PropertyBag bag;
+  bag.add(L"x", L"1");
+  bag.addInt(L"y", 2);
+  bag.add(L"X", L"3");  // names compare ignoring case
+  bag.addInt64(L"z", 5000000000);
+  bag.add(L"x", L"5");
+  EXPECT_EQ(names(bag), (Names{L"x", L"y", L"X", L"z", L"x"}));
+  EXPECT_EQ(bag.get(L"x"), corestring(L"1"));  // readers take the first entry
+  EXPECT_EQ(bag.stringAt(2), corestring(L"3"));
+
+  bag.setInt(L"X", 9);
+  EXPECT_EQ(names(bag), (Names{L"X", L"y", L"z"}));
+  EXPECT_EQ(bag.typeAt(0), PropertyBag::Type::Int32);
+  EXPECT_EQ(bag.getInt(L"x"), 9);
+  bag.set(L"new", L"v");  // appended when absent
+  EXPECT_TRUE(bag.remove(L"Y"));
+  EXPECT_EQ(names(bag), (Names{L"X", L"z", L"new"}));
+  EXPECT_EQ(bag.getName(99), corestring());
+}
+
+TEST(PropertyBag, ConversionsAndDefaults) {
+  PropertyBag bag;
+  bag.add(L"num", L" 42 ");
+  bag.add(L"word", L"hello");
+  bag.add(L"off", L"off");
+  bag.addInt64(L"big", 5000000000);
+  bag.addBool(L"t", true);
+  bag.addBag(L"inner", PropertyBag());
+
+  EXPECT_EQ(bag.getInt(L"num"), 42);
+  EXPECT_EQ(bag.getInt(L"word", 3), 3);  // no number: the default
+  EXPECT_EQ(bag.getInt(L"big", 3), 3);   // outside 32 bits: the default
+  EXPECT_EQ(bag.getInt(L"t"), 1);
+  EXPECT_EQ(bag.getInt(L"inner", 8), 8);
+  EXPECT_FALSE(bag.getBool(L"off", true));
+  EXPECT_TRUE(bag.getBool(L"num"));
+  EXPECT_EQ(bag.get(L"t"), corestring(L"true"));
+  EXPECT_EQ(bag.get(L"inner", L"dflt"), corestring(L"dflt"));
+  EXPECT_EQ(bag.getBag(L"num").size(), 0u);
+}
+
+TEST(PropertyBag, CopiesAreDeepAndCarryTheError) {
+  PropertyBag inner;
+  inner.add(L"leaf", L"original");
+  PropertyBag outer;
+  outer.addBag(L"inner", inner);
+  inner.set(L"leaf", L"changed after add");
+  PropertyBag copy = outer;
+  outer.getBag(L"inner").set(L"leaf", L"changed in a getBag copy");
+  outer.setBag(L"inner", PropertyBag());
+  EXPECT_EQ(copy.getBag(L"inner").get(L"leaf"), corestring(L"original"));
+
+  PropertyBag self;
+  self.add(L"a", L"1");
+  self.addBag(L"self", self);  // the bag as it was before the add
+  EXPECT_EQ(self.getBag(L"self").size(), 1u);
+
+  PropertyBag reply;
+  reply.setError(5, L"NotAuthorized");
+  PropertyBag replyCopy = reply;
+  EXPECT_EQ(replyCopy.getError(), 5u);
+  EXPECT_EQ(replyCopy.getErrorText(), corestring(L"NotAuthorized"));
+  replyCopy.clear();
+  reply.setError(0);
+  EXPECT_FALSE(replyCopy.hasError() || reply.hasError());
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// A host observer for the runtime's tests: records timer, worker, broadcast, log and loaded events and
-// lets a test wait for one.
+// A host observer for the runtime's tests (records log lines and timer starts and stops), and a
+// one-shot latch for handing control between threads.
 #pragma once
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,9 +12,9 @@
 namespace varnel_test {
 
 struct Event {
-  std::wstring kind;  // "timer-start", "timer-stop", "worker-added", "worker-removed", "broadcast", "log", "loaded"
-  std::wstring name;  // worker name, broadcast name, log source
-  std::wstring text;  // log text, second broadcast name
+  std::wstring kind;  // "timer-start", "timer-stop", "log"
+  std::wstring name;  // log source
+  std::wstring text;  // log text
   int64_t number = 0; // period, log level
 };
 
@@ -28,45 +27,21 @@ class RecordingObserver : public CORE::HostObserver {
   void onSysMessage(int level, const std::wstring& source, const std::wstring& text) override {
     add({L"log", source, text, level});
   }
-  void onLoaded(const std::wstring& moduleName) override { add({L"loaded", moduleName, L"", 0}); }
-  void onBroadcast(const CORE::corestring& name1, const CORE::corestring& name2, const CORE::PropertyBag&) override {
-    add({L"broadcast", name1.str(), name2.str(), 0});
-  }
   void onTimerStart(uint32_t periodMs) override { add({L"timer-start", L"", L"", periodMs}); }
   void onTimerStop() override { add({L"timer-stop", L"", L"", 0}); }
-  void onWorker(const CORE::corestring& name, bool added) override {
-    add({added ? L"worker-added" : L"worker-removed", name.str(), L"", 0});
-  }
 
   std::vector<Event> events() const {
     std::lock_guard lock(mutex_);
     return events_;
   }
-  std::vector<std::wstring> kinds() const {
-    std::vector<std::wstring> out;
-    for (const Event& e : events()) out.push_back(e.kind);
-    return out;
-  }
-  bool waitFor(const std::function<bool(const Event&)>& match, std::chrono::seconds timeout = std::chrono::seconds(10)) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, timeout, [&] {
-      for (const Event& e : events_)
-        if (match(e)) return true;
-      return false;
-    });
-  }
 
  private:
   void add(Event e) {
-    {
-      std::lock_guard lock(mutex_);
-      events_.push_back(std::move(e));
-    }
-    cv_.notify_all();
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(e));
   }
 
   mutable std::mutex mutex_;
-  std::condition_variable cv_;
   std::vector<Event> events_;
 };
 

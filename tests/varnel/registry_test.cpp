@@ -1,23 +1,58 @@
-// Registry round trips through corestring's helpers and the host's typed access, with the
-// write events the observer sees. Linux: a fresh file-backed root; Windows: the real registry.
+// The registry through varnel: round trips through corestring's helpers and the host's typed
+// access with the write events the observer sees, and registry-backed settings (defaults,
+// values written by an outside writer reaching `changed`, exactly-once delivery under
+// syncConfiguration, deleted values, and unbinding: no `changed` afterwards, waiting for a
+// running one). Linux: a fresh file-backed root; Windows: the real registry.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "recording_observer.h"
 #include "varnel/corestring.h"
 #include "varnel/host_control.h"
+#include "varnel/sysconfig.h"
 #include "winapi.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using CORE::corestring;
+using varnel_test::Signal;
 namespace fs = std::filesystem;
+
+// The Linux layer reads VARNEL_REGISTRY at its first registry call; Windows ignores it.
+class RegistryRoot : public ::testing::Environment {
+ public:
+  static fs::path& path() {
+    static fs::path root = fs::temp_directory_path() / ("varnel-registry-" + std::to_string(GetCurrentProcessId()));
+    return root;
+  }
+  void SetUp() override {
+    static std::string setting;
+    fs::remove_all(path());
+    fs::create_directories(path());
+    setting = "VARNEL_REGISTRY=" + path().string();
+    putenv(setting.data());
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(path(), ignored);
+  }
+};
+[[maybe_unused]] const auto* const kRoot = ::testing::AddGlobalTestEnvironment(new RegistryRoot);
 
 // Unique per run, so a key that a test expects to be missing really is.
 const corestring& runKey() {
@@ -48,33 +83,13 @@ class RecordingObserver : public CORE::HostObserver {
 
 class RegistryTest : public ::testing::Test {
  protected:
-  // The Linux layer reads VARNEL_REGISTRY at its first registry call; Windows ignores it.
-  static void SetUpTestSuite() {
-    root_ = fs::temp_directory_path() / ("varnel-registry-test-" + std::to_string(GetCurrentProcessId()));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-    static std::string setting;
-    setting = "VARNEL_REGISTRY=" + root_.string();
-    putenv(setting.data());
-  }
-  static void TearDownTestSuite() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
   void TearDown() override { CORE::setHostObserver(nullptr); }
-
-  static fs::path root_;
 };
-fs::path RegistryTest::root_;
 
 TEST_F(RegistryTest, DwordRoundTripsAndRefusesTextThatIsNoFittingDecimal) {
   const corestring p = path(L"Stats\\CpuPercentage");
   EXPECT_TRUE(corestring(L"42").writeRegistry(p, 4, false, false));
   EXPECT_EQ(corestring::readRegistry(p, L"absent", false), corestring(L"42"));
-  const auto typed = CORE::registryRead(p);
-  ASSERT_TRUE(typed.has_value());
-  EXPECT_EQ(typed->type, 4u);
-  EXPECT_EQ(typed->text, corestring(L"42"));
   EXPECT_TRUE(corestring(L"-1").writeRegistry(p, 4, false, false));  // stored as two's complement
   EXPECT_EQ(corestring::readRegistry(p, L"", false), corestring(L"4294967295"));
 
@@ -87,47 +102,28 @@ TEST_F(RegistryTest, DwordRoundTripsAndRefusesTextThatIsNoFittingDecimal) {
   EXPECT_EQ(corestring::readRegistry(p, L"", false), corestring(L"7"));  // failed writes change nothing
 }
 
-TEST_F(RegistryTest, StringRoundTripsWithNonAsciiText) {
-  const corestring p = path(L"Names\\Text");
-  const corestring text(L"caf\u00e9 \u4e2d \U0001F600 !");
-  EXPECT_TRUE(text.writeRegistry(p, 1, false, false));
-  EXPECT_EQ(corestring::readRegistry(p, L"", false), text);
-  EXPECT_EQ(corestring::readRegistry(p.utf8().c_str(), "dflt"), text.utf8());
-  EXPECT_TRUE(corestring().writeRegistry(p, 1, false, false));
-  EXPECT_EQ(corestring::readRegistry(p, L"dflt", false), corestring());  // empty, yet present
-}
-
 TEST_F(RegistryTest, MultiStringRoundTripsAsNulSeparatedItems) {
   const corestring p = path(L"Perflib\\Counter");
   static const wchar_t kJoined[] = L"2\0System\0004\0Memory";
   const corestring joined(kJoined, std::size(kJoined) - 1);
   EXPECT_TRUE(joined.writeRegistry(p, 7, false, false));
   EXPECT_EQ(corestring::readRegistry(p, L"", false), joined);
-  auto typed = CORE::registryRead(p);
-  ASSERT_TRUE(typed.has_value());
-  EXPECT_EQ(typed->type, 7u);
-  EXPECT_THAT(typed->items, ::testing::ElementsAre(corestring(L"2"), corestring(L"System"), corestring(L"4"),
-                                                   corestring(L"Memory")));
-
   CORE::RegistryValue value;
   value.type = 7;
   value.items = {L"one", L"", L"two"};  // empty items cannot be stored and are left out
   EXPECT_TRUE(CORE::registryWrite(p, value));
-  typed = CORE::registryRead(p);
+  const auto typed = CORE::registryRead(p);
   ASSERT_TRUE(typed.has_value());
   EXPECT_THAT(typed->items, ::testing::ElementsAre(corestring(L"one"), corestring(L"two")));
 }
 
-TEST_F(RegistryTest, MissingValuesGiveTheDefault) {
+TEST_F(RegistryTest, MissingValuesRootSpellingsAndBadPaths) {
   EXPECT_EQ(corestring::readRegistry(path(L"Nowhere\\Value"), L"dflt", false), corestring(L"dflt"));
-  EXPECT_TRUE(corestring(L"x").writeRegistry(path(L"Here\\Value"), 1, false, false));
-  EXPECT_EQ(corestring::readRegistry(path(L"Here\\Other"), L"dflt", false), corestring(L"dflt"));
+  EXPECT_TRUE(corestring(L"").writeRegistry(path(L"Here\\Value"), 1, false, false));
+  EXPECT_EQ(corestring::readRegistry(path(L"Here\\Value"), L"dflt", false), corestring());  // empty, yet present
   EXPECT_FALSE(CORE::registryRead(path(L"Here\\Other")).has_value());
   EXPECT_EQ(corestring::readRegistry(path(L"Nowhere\\Value").utf8().c_str(), "1"), "1");
   EXPECT_EQ(corestring::readRegistry(nullptr, "1"), "1");
-}
-
-TEST_F(RegistryTest, RootSpellingsAndBadPaths) {
   const corestring tail = runKey().substr(runKey().find(L"\\")) + corestring(L"\\Roots\\V");
   EXPECT_TRUE(corestring(L"5").writeRegistry(corestring(L"HKEY_LOCAL_MACHINE") + tail, 4, false, false));
   EXPECT_EQ(corestring::readRegistry(corestring(L"hklm") + tail, L"", false), corestring(L"5"));
@@ -168,6 +164,191 @@ TEST_F(RegistryTest, ObserverSeesEveryCorestringWriteButNotTypedWrites) {
   EXPECT_THAT(observer.writes, ::testing::ElementsAre(Write{good.str(), 4, L"12", true},
                                                       Write{bad.str(), 4, L"twelve", false}));
   EXPECT_EQ(corestring::readRegistry(good, L"", false), corestring(L"outside"));
+}
+
+using Change = std::pair<std::wstring, std::wstring>;
+
+// Records every change; `hook` runs inside `changed` after the base has taken the value.
+class Recorder : public CORE::sysconfig {
+ public:
+  ~Recorder() override { cleanup(); }
+
+  void changed(const corestring& name, corestring& value) override {
+    CORE::coresync hold(settingsLock());  // as the watch does: the settings lock around its update
+    CORE::sysconfig::changed(name, value);
+    if (hook) hook(name);
+    {
+      std::lock_guard lock(mutex_);
+      changes_.emplace_back(name.str(), value.str());
+    }
+    cv_.notify_all();
+  }
+
+  std::vector<Change> changes() {
+    std::lock_guard lock(mutex_);
+    return changes_;
+  }
+  size_t count(const Change& c) {
+    const auto all = changes();
+    return static_cast<size_t>(std::count(all.begin(), all.end(), c));
+  }
+  bool waitUntil(const std::function<bool(const std::vector<Change>&)>& done) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, 20s, [&] { return done(changes_); });
+  }
+
+  std::function<void(const corestring&)> hook;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<Change> changes_;
+};
+
+// Every test binds its own key under the private root (the file-backed registry) or a test key
+// of the system registry (Windows).
+class Sysconfig : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int serial = 0;
+    subKey_ = L"Software\\StatrixRuntimeTest\\" +
+              std::to_wstring(std::chrono::steady_clock::now().time_since_epoch().count()) + L"-" +
+              std::to_wstring(++serial);
+    keyPath_ = L"HKLM\\" + subKey_;
+    defaults_ = {{L"Interval", L"30"}, {L"Threshold", L"90"}, {L"List", L"*"}};
+  }
+
+  bool bind(Recorder& config) { return config.init(keyPath_, defaults_, true, true); }
+
+  bool write(const std::wstring& name, const std::wstring& text, uint32_t type = REG_SZ) {
+    CORE::RegistryValue value;
+    value.type = type;
+    value.text = text;
+    return CORE::registryWrite(keyPath_ + L"\\" + name, value);
+  }
+  bool remove(const std::wstring& name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+      return false;
+    const bool ok = RegDeleteValueW(key, name.c_str()) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+  }
+
+  // Writes a value as an outside writer: by hand into the file-backed registry (the file of
+  // the value in the key's directory), or with the system's reg tool in its own process.
+  bool writeFromOutside(const std::string& name, const std::string& text) {
+    fs::path dir = RegistryRoot::path() / "HKLM";
+    for (const auto& part : corestring(subKey_).split(L'\\', false)) dir /= part.utf8();
+    if (fs::is_directory(dir)) {
+      std::ofstream out(dir / name, std::ios::trunc);
+      out << text << "\n";
+      return static_cast<bool>(out);
+    }
+    const std::string command = "reg add \"" + corestring(keyPath_).utf8() + "\" /v " + name + " /t REG_SZ /d " +
+                                text + " /f >NUL 2>&1";
+    return std::system(command.c_str()) == 0;
+  }
+
+  std::wstring subKey_;
+  std::wstring keyPath_;
+  CORE::corestrmap defaults_;
+};
+
+TEST_F(Sysconfig, AnOutsideWriterIsNoticed) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  ASSERT_TRUE(writeFromOutside("Interval", "12"));
+  ASSERT_TRUE(config.waitUntil([](const auto& all) { return !all.empty() && all.back().second == L"12"; }));
+  EXPECT_EQ(config.getInt(L"Interval"), 12);
+}
+
+TEST_F(Sysconfig, SyncDeliversEveryChangeExactlyOnce) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  for (int i = 1; i <= 20; ++i) {
+    const std::wstring text = std::to_wstring(i);
+    ASSERT_TRUE(write(L"Interval", text, REG_DWORD));
+    CORE::syncConfiguration();
+    // Delivered by the time sync returns, whoever noticed it.
+    ASSERT_EQ(config.count({L"Interval", text}), 1u) << "value " << i;
+  }
+  std::this_thread::sleep_for(200ms);  // the watcher catches up with nothing left to deliver
+  CORE::syncConfiguration();
+  EXPECT_EQ(config.changes().size(), 20u);
+}
+
+TEST_F(Sysconfig, ValuesThereAreCachedDefaultsFillTheRestAndADeletedValueFallsBack) {
+  ASSERT_TRUE(write(L"Interval", L"45", REG_DWORD));
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  EXPECT_EQ(config.get(L"INTERVAL"), corestring(L"45"));
+  EXPECT_EQ(config.getInt(L"Threshold"), 90);
+  EXPECT_EQ(config.get(L"Unknown"), corestring());
+  CORE::syncConfiguration();
+  EXPECT_TRUE(config.changes().empty());  // nothing changed since init
+  ASSERT_TRUE(write(L"Threshold", L"50"));
+  ASSERT_TRUE(write(L"Extra", L"x"));
+  ASSERT_TRUE(write(L"List", L"*"));  // equal to its default: nothing changes
+  CORE::syncConfiguration();
+  ASSERT_TRUE(remove(L"Threshold"));
+  ASSERT_TRUE(remove(L"Extra"));
+  ASSERT_TRUE(remove(L"List"));
+  CORE::syncConfiguration();
+  // Writes and deletions may each be noticed on their own, so only the set is fixed.
+  EXPECT_EQ(config.count({L"Threshold", L"50"}), 1u);
+  EXPECT_EQ(config.count({L"Threshold", L"90"}), 1u);  // its default
+  EXPECT_EQ(config.count({L"Extra", L"x"}), 1u);
+  EXPECT_EQ(config.count({L"Extra", L""}), 1u);  // no default: empty
+  EXPECT_EQ(config.changes().size(), 4u);        // "List" never differed from its default
+  EXPECT_EQ(config.get(L"Threshold"), corestring(L"90"));
+}
+
+TEST_F(Sysconfig, CleanupWaitsForARunningChangedAndNoneStartsAfterIt) {
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  Signal entered;
+  std::atomic<bool> finished{false};
+  config.hook = [&](const corestring&) {
+    entered.set();
+    std::this_thread::sleep_for(50ms);
+    finished = true;
+  };
+  ASSERT_TRUE(write(L"Interval", L"5"));
+  std::thread syncer([] { CORE::syncConfiguration(); });
+  ASSERT_TRUE(entered.wait());
+  config.cleanup();
+  EXPECT_TRUE(finished);
+  syncer.join();
+  ASSERT_TRUE(write(L"Interval", L"6"));
+  CORE::syncConfiguration();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(config.changes(), (std::vector<Change>{{L"Interval", L"5"}}));
+  EXPECT_EQ(config.get(L"Interval"), corestring(L"5"));  // the last settings stay readable
+}
+
+TEST_F(Sysconfig, ChangedMayCleanUpOrWriteAndSyncWithoutDeadlock) {
+  Recorder nested;
+  ASSERT_TRUE(bind(nested));
+  nested.hook = [&](const corestring& name) {
+    if (name.comparei(L"Interval") != 0) return;
+    write(L"Threshold", L"66");
+    CORE::syncConfiguration();  // from inside: the running scan looks again instead
+  };
+  ASSERT_TRUE(write(L"Interval", L"8"));
+  CORE::syncConfiguration();
+  EXPECT_EQ(nested.count({L"Threshold", L"66"}), 1u);
+
+  SetUp();  // a key of its own
+  Recorder leaving;
+  ASSERT_TRUE(bind(leaving));
+  leaving.hook = [&](const corestring&) { leaving.cleanup(); };
+  ASSERT_TRUE(write(L"Interval", L"1"));
+  ASSERT_TRUE(write(L"Threshold", L"2"));
+  CORE::syncConfiguration();
+  ASSERT_TRUE(leaving.waitUntil([](const auto& all) { return !all.empty(); }));  // whoever delivered the first change stopped there
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(leaving.changes().size(), 1u);
 }
 
 }  // namespace

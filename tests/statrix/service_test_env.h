@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "frame/exports.h"
-#include "frame_test_env.h"
+#include "cpumem_watch_env.h"
 #include "service/service_globals.h"
 
 namespace service_test {
@@ -19,7 +19,7 @@ namespace service_test {
 class Environment : public ::testing::Environment {
  public:
   void SetUp() override {
-    frame_test::useTemporaryRegistry();
+    watch_test::temporaryRegistry();
     CORE::setManualTimers(true);
   }
 };

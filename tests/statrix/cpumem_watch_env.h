@@ -141,7 +141,6 @@ class Recorder : public CORE::HostObserver {
       if (e.level >= level) out.push_back(e.text);
     return out;
   }
-  std::vector<Event> broadcasts() const { return of(Event::Broadcast); }
   // Values written to the registry value `name`, in order.
   std::vector<std::wstring> writes(const std::wstring& name) const {
     std::vector<std::wstring> values;

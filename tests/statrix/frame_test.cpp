@@ -99,15 +99,6 @@ TEST(PluginExports, InitReturnsAtOnceAndExitWaitsForTheInitialisationThread) {
   plugin.releaseInit.open();
   exiting.join();
   EXPECT_TRUE(initDoneAtReturn.load());
-
-  const std::vector<LogLine> lines = log.logged();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].text, L"varnelPluginDll wait for threads to go");
-  EXPECT_EQ(lines[1].text, L"varnelPluginDll: all threads gone");
-  for (const LogLine& line : lines) {
-    EXPECT_EQ(line.level, CORE::Trace);
-    EXPECT_EQ(line.source, moduleName.str());
-  }
 }
 
 TEST(PluginExports, ExceptionsFromTheHooksAreLoggedAndAbsorbed) {
@@ -144,27 +135,20 @@ class GatedRunnable : public CORE::corerunnable {
   }
   void run() override {
     ++runs;
-    threadId = GetCurrentThreadId();
     started.open();
     release.wait();
   }
   std::atomic<int> runs{0};
-  std::atomic<uint32_t> threadId{0};
   Gate started, release;
 };
 
 TEST(Runnable, SecondLaunchWhileRunningIsRefusedAndLeavesTheFirstThreadAlone) {
-  LogRecorder log;
   auto* runnable = new GatedRunnable("gated");
   ASSERT_TRUE(runnable->launch());
   ASSERT_TRUE(runnable->started.wait());
   const uint32_t firstId = runnable->getThreadId();
 
   EXPECT_FALSE(runnable->launch());
-  EXPECT_EQ(log.count([](const LogLine& l) {
-    return l.kind == LogLine::External && l.level == 1 && l.text == L"corerunnable: ONLY ONE THREAD ALLOWED WHEN NO GROUP, name=gated";
-  }),
-            1u);
   EXPECT_EQ(runnable->getThreadId(), firstId);
   EXPECT_EQ(runnable->runs.load(), 1);
 
@@ -178,21 +162,12 @@ TEST(Runnable, SecondLaunchWhileRunningIsRefusedAndLeavesTheFirstThreadAlone) {
   EXPECT_EQ(CORE::waitForAllThreads(INFINITE), 0);
 }
 
-TEST(ThreadGroup, TimedWaitsOnARunningThreadListItsIdOnceAfterTwoSeconds) {
+TEST(ThreadGroup, MembersAreJoinedThroughTheGroupAndAClosedHandleHoldsNoWaitUp) {
   LogRecorder log;
   auto* group = new CORE::corethreadgroup("workers");
   auto* runnable = new GatedRunnable("member", group);
   ASSERT_TRUE(runnable->launch());
   ASSERT_TRUE(runnable->started.wait());
-
-  group->wait(300);
-  EXPECT_TRUE(log.texts().empty());
-  group->wait(3500);
-  const std::vector<std::wstring> expected = {
-      L"corethreadgroup::wait threadIds: " + std::to_wstring(runnable->threadId.load()),
-      L"corethreadgroup::wait done"};
-  EXPECT_EQ(log.texts(), expected);
-
   // A grouped runnable is joined through its group, never by itself.
   runnable->wait();
   EXPECT_EQ(log.count(L"corerunnable: ERROR: WAIT WHEN IN GROUP, name=member"), 1u);

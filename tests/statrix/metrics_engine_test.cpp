@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cwchar>
 #include <limits>
-#include <map>
+#include <string>
 
 #include "cpumem_watch_env.h"
 #include "metrics/counter_names.h"
@@ -77,18 +77,14 @@ TEST(MetricTable, OrdinaryPluginsCountEveryAddAndTheHelpdeskHoldsOneEntryPerName
   EXPECT_TRUE(table.definitions().empty());
 }
 
-// A scripted PDH, made current by its constructor: paths it knows can be added, and reading one
-// gives the path's current value and its own status.
+// A scripted PDH, made current by its constructor: every counter adds and reads `value` with its
+// own status `cstatus`; the name lookup and the object listing report sizes not to be trusted.
 struct FakePdh {
-  struct Reading {
-    double value = 0.0;
-    DWORD cstatus = 0;
-  };
-  std::map<std::wstring, Reading> paths;
-  std::map<std::wstring, std::pair<std::wstring, std::wstring>> objects;  // counters, instances (NUL lists)
-  std::map<DWORD, std::wstring> localNames;
-  int64_t lookupSizeDelta = 0;  // added to the size the name lookup's sizing call reports
-  DWORD enumSizeOverride = 0;   // if set, reported for both lists
+  double value = 2.0;
+  DWORD cstatus = 0;
+  std::wstring localName = L"Système";  // the name of every index
+  int64_t lookupSizeDelta = 0;           // added to the size the lookup's sizing call reports
+  DWORD listSize = 0xFFFFFFFF;           // the size the listing reports for both lists
 
   FakePdh() { current = this; }
   ~FakePdh() { current = nullptr; }
@@ -100,40 +96,28 @@ struct FakePdh {
 
  private:
   static inline FakePdh* current = nullptr;
-  std::map<uintptr_t, std::wstring> counters_;  // handle -> path
-  uintptr_t next_ = 1;
 
-  static PDH_STATUS status(uint32_t code) { return static_cast<PDH_STATUS>(code); }
   static PDH_STATUS WINAPI open(LPCWSTR, DWORD_PTR, PDH_HQUERY* query) {
     *query = reinterpret_cast<PDH_HQUERY>(uintptr_t{0x10000});
     return 0;
   }
   static PDH_STATUS WINAPI close(PDH_HQUERY) { return 0; }
-  static PDH_STATUS WINAPI add(PDH_HQUERY, LPCWSTR path, DWORD_PTR, PDH_HCOUNTER* counter) {
-    if (current->paths.count(path) == 0) return status(PDH_CSTATUS_NO_COUNTER);
-    const uintptr_t id = current->next_++;
-    current->counters_[id] = path;
-    *counter = reinterpret_cast<PDH_HCOUNTER>(id);
+  static PDH_STATUS WINAPI add(PDH_HQUERY, LPCWSTR, DWORD_PTR, PDH_HCOUNTER* counter) {
+    *counter = reinterpret_cast<PDH_HCOUNTER>(uintptr_t{0x20000});
     return 0;
   }
-  static PDH_STATUS WINAPI remove(PDH_HCOUNTER counter) {
-    current->counters_.erase(reinterpret_cast<uintptr_t>(counter));
-    return 0;
-  }
+  static PDH_STATUS WINAPI remove(PDH_HCOUNTER) { return 0; }
   static PDH_STATUS WINAPI collect(PDH_HQUERY) { return 0; }
-  static PDH_STATUS WINAPI read(PDH_HCOUNTER counter, DWORD, LPDWORD, PPDH_FMT_COUNTERVALUE value) {
-    const Reading& r = current->paths[current->counters_.at(reinterpret_cast<uintptr_t>(counter))];
-    value->CStatus = r.cstatus;
-    value->doubleValue = r.value;
+  static PDH_STATUS WINAPI read(PDH_HCOUNTER, DWORD, LPDWORD, PPDH_FMT_COUNTERVALUE value) {
+    value->CStatus = current->cstatus;
+    value->doubleValue = current->value;
     return 0;
   }
-  static PDH_STATUS WINAPI lookup(LPCWSTR, DWORD index, LPWSTR buffer, LPDWORD size) {
-    const auto it = current->localNames.find(index);
-    if (it == current->localNames.end()) return status(PDH_INVALID_ARGUMENT);
-    const std::wstring& name = it->second;
+  static PDH_STATUS WINAPI lookup(LPCWSTR, DWORD, LPWSTR buffer, LPDWORD size) {
+    const std::wstring& name = current->localName;
     if (buffer == nullptr) {
       *size = static_cast<DWORD>(static_cast<int64_t>(name.size() + 1) + current->lookupSizeDelta);
-      return status(PDH_MORE_DATA);
+      return static_cast<PDH_STATUS>(PDH_MORE_DATA);
     }
     // Fills what the caller said it has; the terminator only when there is room for it.
     const size_t n = std::min<size_t>(*size, name.size());
@@ -141,19 +125,13 @@ struct FakePdh {
     if (n < *size) buffer[n] = L'\0';
     return 0;
   }
-  static PDH_STATUS WINAPI enumerate(LPCWSTR, LPCWSTR, LPCWSTR object, LPWSTR counters, LPDWORD counterLength,
-                                     LPWSTR instances, LPDWORD instanceLength, DWORD, DWORD) {
-    const auto it = current->objects.find(object);
-    if (it == current->objects.end()) return status(PDH_CSTATUS_NO_OBJECT);
-    const auto& [c, i] = it->second;
-    if (counters == nullptr && instances == nullptr) {
-      *counterLength = current->enumSizeOverride ? current->enumSizeOverride : static_cast<DWORD>(c.size());
-      *instanceLength = current->enumSizeOverride ? current->enumSizeOverride : static_cast<DWORD>(i.size());
-      return status(PDH_MORE_DATA);
-    }
-    std::wmemcpy(counters, c.data(), std::min<size_t>(c.size(), *counterLength));
-    if (instances != nullptr) std::wmemcpy(instances, i.data(), std::min<size_t>(i.size(), *instanceLength));
-    return 0;
+  // Only the sizing call is answered: a caller that trusts the sizes gets an error next.
+  static PDH_STATUS WINAPI enumerate(LPCWSTR, LPCWSTR, LPCWSTR, LPWSTR counters, LPDWORD counterLength, LPWSTR,
+                                     LPDWORD instanceLength, DWORD, DWORD) {
+    if (counters != nullptr) return static_cast<PDH_STATUS>(PDH_INVALID_ARGUMENT);
+    *counterLength = current->listSize;
+    *instanceLength = current->listSize;
+    return static_cast<PDH_STATUS>(PDH_MORE_DATA);
   }
   static BOOL WINAPI sessions(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOW*, DWORD*) { return FALSE; }
   static void WINAPI freeMemory(PVOID) {}
@@ -161,10 +139,6 @@ struct FakePdh {
 
 class CounterQueryTest : public ::testing::Test {
  protected:
-  CounterQueryTest() {
-    fake.paths[L"\\Processor(_Total)\\% User Time"] = {};  // the probe
-    fake.paths[L"\\System\\Processor Queue Length"] = {2.0};
-  }
   // Log lines of one level starting with `prefix`.
   size_t logs(int level, const std::wstring& prefix) const {
     return recorder.count([&](const Event& e) { return e.level == level && e.text.starts_with(prefix); });
@@ -177,7 +151,6 @@ class CounterQueryTest : public ::testing::Test {
 
 TEST_F(CounterQueryTest, LookupSizesAreNotTakenOnTrust) {
   names = {{L"System", 2}};
-  fake.localNames = {{2, L"Système"}};
   // The sizing call forgets the terminator: the name is still read whole and terminated.
   fake.lookupSizeDelta = -1;
   CORE::corestring out = L"System";
@@ -193,8 +166,6 @@ TEST_F(CounterQueryTest, LookupSizesAreNotTakenOnTrust) {
 
 TEST_F(CounterQueryTest, AbsurdEnumerationSizesAreRefused) {
   CounterQuery query(fake.functions(), names);
-  fake.objects[L"PhysicalDisk"] = {std::wstring(L"Disk Reads/sec\0", 16), std::wstring(L"sda\0", 5)};
-  fake.enumSizeOverride = 0xFFFFFFFF;
   query.updateCounters({def(L"PhysicalDisk", L"*", L"*", L"")});
   EXPECT_EQ(logs(CORE::Warn, L"Failed to list counters for object PhysicalDisk, error: 0xc0000bc2"), 1u);
   EXPECT_EQ(query.counterCount(), 0u);
@@ -203,7 +174,7 @@ TEST_F(CounterQueryTest, AbsurdEnumerationSizesAreRefused) {
 TEST_F(CounterQueryTest, ValueMarkedInvalidByItsOwnStatusIsAFailedRead) {
   CounterQuery query(fake.functions(), names);
   query.updateCounters({def(L"System", L"Processor Queue Length", L"", L"Q")});
-  fake.paths[L"\\System\\Processor Queue Length"].cstatus = static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA);
+  fake.cstatus = static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA);
   std::vector<MetricValue> values;
   ASSERT_TRUE(query.collectValues(values));
   EXPECT_TRUE(values.empty());

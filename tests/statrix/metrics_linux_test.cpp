@@ -44,12 +44,6 @@ class MetricsLinuxTest : public ::testing::Test {
   size_t logs(int level, const std::wstring& prefix) const {
     return recorder.count([&](const Event& e) { return e.level == level && e.text.starts_with(prefix); });
   }
-  // Every recorded log line, for failure messages.
-  std::string transcript() const {
-    std::wstring text;
-    for (const Event& e : recorder.of(Event::Log)) text += std::to_wstring(e.level) + L" " + e.text + L"\n";
-    return CORE::corestring(text).utf8();
-  }
   void config(CORE::PropertyBag r) {
     CORE::PropertyBag reply;
     configPerfmonMetrics(manager, r, reply);
@@ -80,7 +74,6 @@ TEST_F(MetricsLinuxTest, RatesAveragesAndPercentagesToTheUnit) {
   size_t announced = 0;
   for (size_t pos = 0; (pos = announcement.getNextBag(L"statrixMetrics", entry, pos)) != 0;) ++announced;
   EXPECT_EQ(announced, 7u);
-  EXPECT_EQ(reply.getInt64(L"PROCESSOR_QUEUE_LENGTH", -1), 3);  // 4 running on 1 processor
   EXPECT_EQ(reply.getInt64(L"CURRENT_DISK_QUEUE_LENGTH", -1), 2);
   EXPECT_FALSE(reply.has(L"DISK_IOPS"));
   EXPECT_EQ(logs(CORE::Error, L"Failed to get data from counter"), 5u);  // the five rates
@@ -116,7 +109,7 @@ TEST_F(MetricsLinuxTest, WildcardsFollowTheDisksAndAVanishedDiskGoesAfterTwoFail
   manager.initialiseOnce([] {});
   tree.setDisks({{"sda", 1}, {"sdb", 1}, {"loop0", 1}});
   config(metricRequest(L"other", {metricEntry(true, L"", L"PhysicalDisk", L"Disk Reads/sec", L"*", 1000)}));
-  ASSERT_EQ(manager.query().counterCount(), 3u) << transcript();  // sda, sdb, _Total
+  ASSERT_EQ(manager.query().counterCount(), 3u);  // sda, sdb, _Total
   const auto& counters = manager.query().counters();
   EXPECT_EQ(counters.count(L"PhysicalDisk^Disk Reads/sec^sdb^PhysicalDisk|Disk Reads/sec|sdb^0^0"), 1u);
   publishMetricStats(manager);
@@ -134,9 +127,8 @@ TEST_F(MetricsLinuxTest, WildcardsFollowTheDisksAndAVanishedDiskGoesAfterTwoFail
   EXPECT_EQ(manager.query().counterCount(), 3u);
   nowNs += 1'000'000'000;
   publishMetricStats(manager);
-  EXPECT_EQ(manager.query().counterCount(), 2u) << transcript();
+  EXPECT_EQ(manager.query().counterCount(), 2u);
   EXPECT_EQ(latest(L"PhysicalDisk|Disk Reads/sec|sda"), 0.0);
-  EXPECT_EQ(logs(CORE::Debug, L"Erase the failure counter, metrics count: 2"), 1u);
   collect();
   EXPECT_EQ(manager.query().counterCount(), 3u);
   EXPECT_EQ(counters.count(L"PhysicalDisk^Disk Reads/sec^sdc^PhysicalDisk|Disk Reads/sec|sdc^0^0"), 1u);

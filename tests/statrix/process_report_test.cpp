@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "process/format_percent.h"
 #include "process/process_owner.h"
@@ -19,29 +20,17 @@ using watch_test::Event;
 constexpr uint32_t kNoSuchPid = 0x7FFFFFF1;
 
 TEST(ProcessNameList, FirstMatchingItemDecidesAndItemsAreTrimmed) {
-  struct Case {
-    const wchar_t* list;
-    const wchar_t* name;
-    bool admitted;
+  // An empty list admits all (listings pass one); case is ignored; exclusions alone admit
+  // nothing; the first match wins; blank items match no name; "!" excludes the empty name.
+  const std::tuple<const wchar_t*, const wchar_t*, bool> cases[] = {
+      {L"", L"anything", true},          {L"*", L"anything", true},          {L"editor", L"EDITOR", true},
+      {L"editor", L"editors", false},    {L"!editor,*", L"editor", false},   {L"!editor,*", L"shell", true},
+      {L"!editor", L"shell", false},     {L"  editor \t, shell", L"editor", true}, {L"sh*, !shell", L"shell", true},
+      {L" ,\r\n, ed?tor", L"editor", true}, {L" , ", L"editor", false},         {L"!", L"", false},
   };
-  const Case cases[] = {
-      {L"", L"anything", true},              // listings pass an empty list
-      {L"*", L"anything", true},
-      {L"editor", L"editor", true},
-      {L"editor", L"EDITOR", true},          // case is ignored
-      {L"editor", L"editors", false},
-      {L"!editor,*", L"editor", false},
-      {L"!editor,*", L"shell", true},
-      {L"!editor", L"shell", false},         // exclusions alone admit nothing
-      {L"  editor \t, shell", L"editor", true},
-      {L"sh*, !shell", L"shell", true},      // the first match wins
-      {L" ,\r\n, ed?tor", L"editor", true},  // blank items match no name
-      {L" , ", L"editor", false},
-      {L"!", L"", false},                    // "!" excludes the empty name
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(admitsProcess(c.list, c.name), c.admitted) << "list \"" << CORE::corestring(c.list).utf8()
-                                                          << "\", name \"" << CORE::corestring(c.name).utf8() << "\"";
+  for (const auto& [list, name, admitted] : cases) {
+    EXPECT_EQ(admitsProcess(list, name), admitted)
+        << "list \"" << CORE::corestring(list).utf8() << "\", name \"" << CORE::corestring(name).utf8() << "\"";
   }
 }
 
@@ -114,7 +103,7 @@ TEST_F(ReportTest, AnAlarmLogsTheWholePercentAndBroadcastsTheProcessWithItsOwner
                                 L", sessionId=" + std::to_wstring(session) + L", name=tester, user=" + owner.str() +
                                 L", percent=51";
   EXPECT_EQ(recorder_.lines(), std::vector<std::wstring>{expected});
-  const auto broadcasts = recorder_.broadcasts();
+  const auto broadcasts = recorder_.of(Event::Broadcast);
   ASSERT_EQ(broadcasts.size(), 1u);
   EXPECT_EQ(broadcasts[0].text, L"PROCESS-ALARM");
   EXPECT_EQ(broadcasts[0].bag.get(L"USER").str(), owner.str());
@@ -130,8 +119,8 @@ TEST_F(ReportTest, ANamePointingOutsideTheSnapshotIsNotRead) {
   const ProcessSnapshot snapshot = bytes.take();
   EXPECT_TRUE((*snapshot.begin()).imageName().empty());
   reportProcess(ProcessKind::Cpu, L"*", *snapshot.begin(), 60.0f, true);
-  ASSERT_EQ(recorder_.broadcasts().size(), 1u);
-  EXPECT_EQ(recorder_.broadcasts()[0].bag.get(L"PROCESSNAME").str(), L"");
+  ASSERT_EQ(recorder_.of(Event::Broadcast).size(), 1u);
+  EXPECT_EQ(recorder_.of(Event::Broadcast)[0].bag.get(L"PROCESSNAME").str(), L"");
 }
 
 }  // namespace

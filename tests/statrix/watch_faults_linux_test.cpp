@@ -216,13 +216,11 @@ class WatchFaultsTest : public watch_test::WatchFixture {
   void expectCleanFiguresReturn() {
     faults_.restoreOriginals();
     recorder_.clear();
-    ASSERT_EQ(CORE::tickTimers(), std::vector<bool>{true});
+    ASSERT_TRUE(tick());
     faults_.advance(300, true);  // 30 % busy; two processes use up to 150 ticks of it each
     recorder_.clear();
-    ASSERT_EQ(CORE::tickTimers(), std::vector<bool>{true});
+    ASSERT_TRUE(tick());
     EXPECT_TRUE(state_.watchEnabled());
-    EXPECT_EQ(state_.cpuPercent(), 30.0f);
-    EXPECT_EQ(state_.memPercent(), 60.0f);
     EXPECT_EQ(recorder_.writes(L"CpuPercentage"), std::vector<std::wstring>{L"30"});
     EXPECT_EQ(recorder_.writes(L"MemoryPercentage"), std::vector<std::wstring>{L"60"});
     EXPECT_EQ(recorder_.count(Event::Log, L"CPU-ALARM"), 0u);

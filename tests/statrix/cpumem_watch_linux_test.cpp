@@ -141,15 +141,15 @@ TEST_F(ProcessWatchTest, AlarmsListsAndSessionFiguresFollowTheTickDeltasExactly)
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   const std::wstring root = CORE::corestring::fromUtf8(host).str() + L"\\root";
-  EXPECT_EQ(recorder_.lines(), (std::vector<std::wstring>{
-                                   L"PROCESS_ALARM_CPU: pid=300, sessionId=3, name=hog, user=SYSTEM, percent=60",
-                                   L"CPU-ALARM: cpu use = 95%",
-                                   L"High CPU use: pid=300, sessionId=3, name=hog, user=SYSTEM, percent=60.0",
-                                   L"High CPU use: pid=200, sessionId=2, name=editor, user=" + root + L", percent=20.0",
-                                   L"Missing CPU use: 15.0%; listing new processes",
-                                   L"Missing CPU use: pid=400, sessionId=2, name=newborn, user=" + root +
-                                       L", percent=N/A",
-                               }));
+  EXPECT_EQ(recorder_.lines(),
+            (std::vector<std::wstring>{
+                L"PROCESS_ALARM_CPU: pid=300, sessionId=3, name=hog, user=SYSTEM, percent=60",
+                L"CPU-ALARM: cpu use = 95%",
+                L"High CPU use: pid=300, sessionId=3, name=hog, user=SYSTEM, percent=60.0",
+                L"High CPU use: pid=200, sessionId=2, name=editor, user=" + root + L", percent=20.0",
+                L"Missing CPU use: 15.0%; listing new processes",
+                L"Missing CPU use: pid=400, sessionId=2, name=newborn, user=" + root + L", percent=N/A",
+            }));
   std::vector<std::wstring> broadcasts;
   for (const Event& e : recorder_.of(Event::Broadcast)) broadcasts.push_back(e.text);
   // The consumer list goes out before the overall alarm's own broadcast.

@@ -1,10 +1,10 @@
 // With "varnelUseThreadNames" set to "0", module threads carry no name record.
 #include <gtest/gtest.h>
 
+#include "cpumem_watch_env.h"
 #include "frame/runnable.h"
 #include "frame/thread_group.h"
 #include "frame/thread_name.h"
-#include "cpumem_watch_env.h"
 
 namespace {
 

@@ -47,8 +47,13 @@ TEST(CounterNames, MultiStringsNeverReadPastTheirLength) {
 TEST(Publication, Low32BitsTruncationAndSaturationOfUnrepresentableValues) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max(), kMin = std::numeric_limits<int64_t>::min();
-  const std::pair<double, int64_t> truncated[] = {{-1.5, -1},     {3.99, 3},    {std::nan(""), 0}, {kInf, kMax},
-                                                  {-kInf, kMin}, {1e300, kMax}, {-9223372036854775808.0, kMin}};
+  const std::pair<double, int64_t> truncated[] = {{-1.5, -1},
+                                                  {3.99, 3},
+                                                  {std::nan(""), 0},
+                                                  {kInf, kMax},
+                                                  {-kInf, kMin},
+                                                  {1e300, kMax},
+                                                  {-9223372036854775808.0, kMin}};
   for (const auto& [value, expected] : truncated) EXPECT_EQ(truncateMetricValue(value), expected) << value;
   const std::pair<double, uint32_t> published[] = {
       {3.99, 3u}, {-1.5, 4294967295u}, {4294967296.0 + 7, 7u}, {std::nan(""), 0u}, {1e300, 0xFFFFFFFFu}};
@@ -83,8 +88,8 @@ struct FakePdh {
   double value = 2.0;
   DWORD cstatus = 0;
   std::wstring localName = L"Système";  // the name of every index
-  int64_t lookupSizeDelta = 0;           // added to the size the lookup's sizing call reports
-  DWORD listSize = 0xFFFFFFFF;           // the size the listing reports for both lists
+  int64_t lookupSizeDelta = 0;          // added to the size the lookup's sizing call reports
+  DWORD listSize = 0xFFFFFFFF;          // the size the listing reports for both lists
 
   FakePdh() { current = this; }
   ~FakePdh() { current = nullptr; }

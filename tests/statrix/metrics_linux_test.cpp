@@ -8,10 +8,10 @@
 #include <filesystem>
 
 #include "cpumem_watch_env.h"
-#include "metrics_request.h"
 #include "metrics/counter_names.h"
 #include "metrics/metric_publication.h"
 #include "metrics/perfmon_metric_manager.h"
+#include "metrics_request.h"
 #include "pdh_query.h"
 #include "support/linux/fixture_tree.h"
 

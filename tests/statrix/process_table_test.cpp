@@ -228,8 +228,8 @@ TEST_F(ConsumerListTest, ACpuGapUnderTenPointsIsNotAnalysedAndWithoutNewProcesse
 
   recorder_.clear();
   listConsumers(ProcessKind::Cpu, nullptr, table_, 25.0f, 10);
-  EXPECT_EQ(recorder_.lines(), std::vector<std::wstring>{
-                                   L"Missing CPU use: 25.0%; probably consumed by a process that has exited"});
+  EXPECT_EQ(recorder_.lines(),
+            std::vector<std::wstring>{L"Missing CPU use: 25.0%; probably consumed by a process that has exited"});
   EXPECT_EQ(listBag().getInt(L"numConsumers", -1), 0);
 }
 
@@ -298,8 +298,8 @@ TEST(ProcessorTimesTest, CountersCappedAtTheirMaximumStillGiveTheGrowthOfTheOthe
   constexpr int64_t kMax = INT64_MAX;
   auto query = [](int64_t grown) {
     return [grown](PVOID buffer, ULONG length, PULONG returned) -> LONG {
-      const nt::ProcessorTimesLayout entries[2] = {{kMax, kMax, kMax, {}, 0, 0},
-                                                   {1000 + grown / 3, 5000 + grown / 3 * 2, 2000 + grown / 3, {}, 0, 0}};
+      const nt::ProcessorTimesLayout entries[2] = {
+          {kMax, kMax, kMax, {}, 0, 0}, {1000 + grown / 3, 5000 + grown / 3 * 2, 2000 + grown / 3, {}, 0, 0}};
       *returned = sizeof entries;
       if (length < sizeof entries) return nt::kStatusInfoLengthMismatch;
       std::memcpy(buffer, entries, sizeof entries);

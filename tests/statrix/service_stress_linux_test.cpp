@@ -22,8 +22,6 @@ namespace {
 
 using namespace service_test;
 
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new Environment);
-
 constexpr int kThreads = 8;
 const wchar_t* const kSettings = L"HKLM\\Software\\Vantrel\\Orvane\\Performance Alarms\\";
 

@@ -21,8 +21,6 @@ using LogLine = watch_test::Event;
 using LogRecorder = watch_test::Recorder;
 using namespace service_test;
 
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new Environment);
-
 CORE::PropertyBag longPulse() {
   CORE::PropertyBag params;
   params.setInt(L"PulseTimerDelay", 600000);
@@ -41,7 +39,7 @@ TEST_F(ServiceLifecycle, TheLastHandlerToFinishTakesTheServiceDown) {
   LogRecorder log;
   CORE::corerunnable_traceThreads = true;
   start(longPulse());
-  EXPECT_EQ(CORE::waitForAllThreads(300), 1);  // the pulse thread stays
+  EXPECT_EQ(CORE::waitForAllThreads(300), 1);   // the pulse thread stays
   CORE::WorkItem* handler = createOperation();  // as the framework does for a request
   ASSERT_NE(handler, nullptr);
 
@@ -92,8 +90,10 @@ TEST_F(ServiceLifecycle, ARepeatedInitKeepsTheRunningService) {
 Pairs applied(Pairs store, const Pairs& changes) {
   for (const auto& change : changes) {
     auto it = std::find_if(store.begin(), store.end(), [&](const auto& e) { return e.first == change.first; });
-    if (it == store.end()) store.push_back(change);
-    else it->second = change.second;
+    if (it == store.end())
+      store.push_back(change);
+    else
+      it->second = change.second;
   }
   return store;
 }

@@ -106,8 +106,10 @@ class FaultyTree {
       };
       const auto& [file, text] = faults[random_() % std::size(faults)];
       clear(tree_, file);
-      if (text == kDirectory) tree_.writeFile(file + "/x", "");
-      else if (text != kMissing) tree_.writeFile(file, text);
+      if (text == kDirectory)
+        tree_.writeFile(file + "/x", "");
+      else if (text != kMissing)
+        tree_.writeFile(file, text);
     }
   }
 

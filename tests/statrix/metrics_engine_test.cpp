@@ -22,15 +22,6 @@ using metrics_test::metricEntry;
 using metrics_test::metricRequest;
 using watch_test::Event;
 
-MetricDefinition def(const wchar_t* object, const wchar_t* counter, const wchar_t* instance, const wchar_t* name) {
-  MetricDefinition d;
-  d.strCounterObject = object;
-  d.strCounter = counter;
-  d.strInstance = instance;
-  d.strMetricName = name;
-  return d;
-}
-
 TEST(CounterNames, MultiStringsNeverReadPastTheirLength) {
   const wchar_t full[] = L"a\0bc\0\0ignored\0";
   auto names = parseMultiString(full, sizeof full / sizeof full[0]);
@@ -171,14 +162,14 @@ TEST_F(CounterQueryTest, LookupSizesAreNotTakenOnTrust) {
 
 TEST_F(CounterQueryTest, AbsurdEnumerationSizesAreRefused) {
   CounterQuery query(fake.functions(), names);
-  query.updateCounters({def(L"PhysicalDisk", L"*", L"*", L"")});
+  query.updateCounters({definitionFromEntry(metricEntry(true, L"", L"PhysicalDisk", L"*", L"*"))});
   EXPECT_EQ(logs(CORE::Warn, L"Failed to list counters for object PhysicalDisk, error: 0xc0000bc2"), 1u);
   EXPECT_EQ(query.counterCount(), 0u);
 }
 
 TEST_F(CounterQueryTest, ValueMarkedInvalidByItsOwnStatusIsAFailedRead) {
   CounterQuery query(fake.functions(), names);
-  query.updateCounters({def(L"System", L"Processor Queue Length", L"", L"Q")});
+  query.updateCounters({definitionFromEntry(metricEntry(true, L"Q", L"System", L"Processor Queue Length"))});
   fake.cstatus = static_cast<DWORD>(PDH_CSTATUS_INVALID_DATA);
   std::vector<MetricValue> values;
   ASSERT_TRUE(query.collectValues(values));

@@ -1,5 +1,8 @@
-// Module tests: a private registry root and a recorder of the module's host calls.
+// Module tests: a private registry root, a recorder of the module's host calls, a gate threads
+// can wait on, and a fixture for the watch.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -9,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "cpumem/perfmon_scheduler.h"
+#include "cpumem/watch_state.h"
 #include "varnel/host_control.h"
 #include "varnel/varnel.h"
 
@@ -136,7 +141,6 @@ class Recorder : public CORE::HostObserver {
       if (e.level >= level) out.push_back(e.text);
     return out;
   }
-  std::vector<Event> broadcasts() const { return of(Event::Broadcast); }
   // Values written to the registry value `name`, in order.
   std::vector<std::wstring> writes(const std::wstring& name) const {
     std::vector<std::wstring> values;
@@ -181,6 +185,71 @@ class Recorder : public CORE::HostObserver {
   mutable std::condition_variable changed_;
   std::vector<Event> events_;
   CORE::corelogExternalFn previous_;
+};
+
+// A one-shot gate.
+class Gate {
+ public:
+  void open() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    open_ = true;
+    cv_.notify_all();
+  }
+  bool wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool open_ = false;
+};
+
+// The watch under manual timers, with no alarm setting left from an earlier test and the
+// stand-in help-desk worker; startWatch() starts it (once the test's procfs tree is active)
+// and the test's end stops it.
+class WatchFixture : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    temporaryRegistry();
+    CORE::setManualTimers(true);
+  }
+  void SetUp() override {
+    std::filesystem::remove_all(temporaryRegistry() / "HKLM/Software/Vantrel/Orvane/Performance Alarms");
+    ASSERT_TRUE(CORE::installSinkWorker(L"AgentHelpDesk", &Recorder::sink));
+  }
+  void TearDown() override {
+    stopWatch();
+    WatchState::setWalkHookForTesting(nullptr);
+    CORE::removeSinkWorker(L"AgentHelpDesk");
+  }
+
+  static void setSetting(const std::wstring& name, const wchar_t* text) {
+    ASSERT_TRUE(CORE::registryWrite(L"HKLM\\Software\\Vantrel\\Orvane\\Performance Alarms\\" + name, {1, text, {}}));
+  }
+  // A setting changed while the watch runs, delivered before this returns.
+  static void changeSetting(const std::wstring& name, const wchar_t* text) {
+    setSetting(name, text);
+    CORE::syncConfiguration();
+  }
+  void startWatch() {
+    recorder_.clear();
+    watch_ = new PerfmonScheduler();
+    watch_->start();
+  }
+  void stopWatch() {
+    if (watch_ == nullptr) return;
+    watch_->stop();
+    watch_->Release();
+    watch_ = nullptr;
+  }
+  // One pass; true when it ran and succeeded.
+  bool tick() { return CORE::tickTimers() == std::vector<bool>{true}; }
+
+  Recorder recorder_;
+  PerfmonScheduler* watch_ = nullptr;
+  WatchState& state_ = WatchState::instance();
 };
 
 }  // namespace watch_test

@@ -1,10 +1,10 @@
 // With "varnelUseThreadNames" set to "0", module threads carry no name record.
 #include <gtest/gtest.h>
 
+#include "cpumem_watch_env.h"
 #include "frame/runnable.h"
 #include "frame/thread_group.h"
 #include "frame/thread_name.h"
-#include "frame_test_env.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ const wchar_t* const kSwitch = L"HKLM\\Software\\Vantrel\\Orvane\\varnelUseThrea
 void probe(void* seen) { *static_cast<const uint8_t**>(seen) = CORE::currentThreadNameRecord(); }
 
 TEST(ThreadNamesOff, NoThreadGetsARecord) {
-  frame_test::useTemporaryRegistry();
+  watch_test::temporaryRegistry();
   const auto previous = CORE::registryRead(kSwitch);
   ASSERT_TRUE(CORE::registryWrite(kSwitch, {1, L"0", {}}));
 

@@ -1,13 +1,25 @@
-// Process table walk over synthetic snapshots: record and pid reuse, shares, session sums, purge.
+// The process table walk over synthetic snapshots (record and pid reuse, shares, session sums,
+// purge), the consumer lists and session figures built on it, and the processor time sums.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
+#include "cpumem/processor_times.h"
+#include "nt/nt_layout.h"
+#include "process/consumer_list.h"
+#include "process/counter_growth.h"
 #include "process/process_table.h"
+#include "process/session_metrics.h"
 // Counts heap allocations so that the steady walk can be checked to allocate nothing; this
 // program's only copy of the replacement operator new and delete.
 #include "statrix/allocation_counter.h"
+#include "statrix/cpumem_watch_env.h"
 #include "statrix/process_snapshot_builder.h"
 
 namespace {
+
+using watch_test::Event;
 
 constexpr uint64_t kGiB = 1ull << 30;
 
@@ -144,13 +156,162 @@ TEST_F(ProcessTableTest, CpuTimesAtTheCounterMaximumNeitherOverflowNorLoseTheSha
   EXPECT_EQ(sessions.sessions()[0].cpuTime, 2500);
 }
 
-TEST_F(ProcessTableTest, SessionSumsSaturateInsteadOfOverflowing) {
+// Process ids no system hands out, so every owner reads "SYSTEM" without touching real processes.
+constexpr uint64_t kUnusedPid = 0x7FFF0000;
+constexpr int64_t kInterval = 10000;  // systemDelta of every pass: 1 unit of CPU time = 0.01 %
+
+// Process n of a consumer list, named "pn".
+FakeProcess consumer(uint64_t n, int64_t cpuTime) {
+  FakeProcess p;
+  p.pid = kUnusedPid + n;
+  p.createTime = 1;
+  p.userTime = cpuTime;
+  p.workingSetPrivate = 0;
+  p.name = L"p" + std::to_wstring(n) + L".exe";
+  return p;
+}
+
+class ConsumerListTest : public ::testing::Test {
+ protected:
+  // Walks `before` and then `after`, so that each process of `after` already seen has the share
+  // of its CPU time growth; the snapshot of the second walk stays for the list.
+  void walk(const std::vector<FakeProcess>& before, const std::vector<FakeProcess>& after) {
+    SessionSums sums;
+    const ProcessSnapshot first = buildSnapshot(before);
+    table_.updateProcesses(first, WalkInputs{1, kInterval, 1000, 0, 0}, L"", sums);
+    snapshot_ = buildSnapshot(after);
+    table_.updateProcesses(snapshot_, WalkInputs{2, kInterval, 1000, 0, 0}, L"", sums);
+    table_.purgeProcesses(2);
+  }
+  // The process names of the "High" lines, in order.
+  std::vector<std::wstring> listed() const {
+    std::vector<std::wstring> names;
+    for (const std::wstring& line : recorder_.lines()) {
+      if (!line.starts_with(L"High ")) continue;
+      const size_t at = line.find(L"name=") + 5;
+      names.push_back(line.substr(at, line.find(L',', at) - at));
+    }
+    return names;
+  }
+  // The bag of the one broadcast since the last clear, which must be a list.
+  CORE::PropertyBag listBag() const {
+    const auto all = recorder_.of(Event::Broadcast);
+    EXPECT_EQ(all.size(), 1u);
+    if (all.empty()) return {};
+    EXPECT_EQ(all.back().text, L"PROCESS-LIST");
+    return all.back().bag;
+  }
+
+  ProcessTable table_;
+  ProcessSnapshot snapshot_;
+  watch_test::Recorder recorder_;
+};
+
+TEST_F(ConsumerListTest, DescendingWithTiesInSnapshotOrderAndZeroRoundedSharesLeftOut) {
+  // Shares: p1 20 %, p2 40 %, p3 40 %, p4 0.3 % (rounds to 0), p5 20 %.
+  walk({consumer(1, 0), consumer(2, 0), consumer(3, 0), consumer(4, 0), consumer(5, 0)},
+       {consumer(1, 2000), consumer(2, 4000), consumer(3, 4000), consumer(4, 30), consumer(5, 2000)});
+  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 80.3f, 3);
+  // p5 equals the last slot (p1) and does not displace it.
+  EXPECT_EQ(listed(), (std::vector<std::wstring>{L"p2", L"p3", L"p1"}));
+  EXPECT_EQ(recorder_.count(Event::Log, L"Missing CPU use"), 0u);  // 80.3 - 120 is no gap
+  EXPECT_EQ(listBag().getBag(L"2").get(L"PROCESSNAME").str(), L"p1");
+}
+
+TEST_F(ConsumerListTest, ACpuGapUnderTenPointsIsNotAnalysedAndWithoutNewProcessesWentToAnExitedOne) {
+  walk({consumer(1, 0)}, {consumer(1, 1000)});  // 10 %
+  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 19.9f, 10);
+  listConsumers(ProcessKind::Memory, &snapshot_, table_, 90.0f, 10);  // memory has no gap analysis
+  EXPECT_EQ(recorder_.count(Event::Log, L"Missing"), 0u);
+  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 25.0f, 10);
+  EXPECT_EQ(recorder_.count(Event::Log, L"Missing CPU use: 15.0%; probably consumed by a process that has exited"), 1u);
+
+  recorder_.clear();
+  listConsumers(ProcessKind::Cpu, nullptr, table_, 25.0f, 10);
+  EXPECT_EQ(recorder_.lines(),
+            std::vector<std::wstring>{L"Missing CPU use: 25.0%; probably consumed by a process that has exited"});
+  EXPECT_EQ(listBag().getInt(L"numConsumers", -1), 0);
+}
+
+TEST_F(ConsumerListTest, AtMostAHundredSlotsAndZeroTurnsTheListOff) {
+  std::vector<FakeProcess> before, after;
+  for (uint64_t n = 1; n <= 150; ++n) {
+    before.push_back(consumer(n, 0));
+    after.push_back(consumer(n, static_cast<int64_t>(n)));  // n * 0.01 %, 1..1.5 %
+  }
+  walk(before, after);
+  for (uint32_t setting : {500u, 0xFFFFFFFFu}) {  // also a setting stored from "-1"
+    recorder_.clear();
+    listConsumers(ProcessKind::Cpu, &snapshot_, table_, 200.0f, setting);
+    const auto names = listed();
+    ASSERT_EQ(names.size(), 100u) << setting;
+    EXPECT_EQ(names.front(), L"p150");
+    EXPECT_EQ(names.back(), L"p51");
+    EXPECT_EQ(listBag().getInt(L"numConsumers"), 100);
+  }
+  recorder_.clear();
+  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 200.0f, 0);
+  EXPECT_TRUE(recorder_.lines(0).empty());
+  EXPECT_TRUE(recorder_.of(Event::Broadcast).empty());
+}
+
+TEST(SessionMetrics, NoFigureFromAnEmptyWholeAndHugeSumsAndSharesSaturate) {
   SessionSums sums;
+  sums.add(1, 2500, 1500);
+  sums.add(2, 1000, 3000);
+  // No processor time passed (D = 0) and no memory total (T = 0): 0, not NaN turned integer.
+  CORE::PropertyBag message;
+  addSessionCpuMetrics(message, sums, 0);
+  addSessionMemMetrics(message, sums, 0);
+  ASSERT_EQ(message.size(), 4u);  // cpu of sessions 1 and 2, then their mem
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(message.bagAt(i).getInt64(i < 2 ? L"cpu" : L"mem", -1), 0) << i;
+  }
+  EXPECT_EQ(truncatedPercent(99, 10000), 0);  // 0.99 % truncates to 0
+  EXPECT_EQ(truncatedPercent(INT64_MAX, 1), INT64_MAX);
   sums.add(3, INT64_MAX, INT64_MAX);
   sums.add(3, 5, 5);
-  ASSERT_NE(sums.find(3), nullptr);
   EXPECT_EQ(sums.find(3)->cpuTime, INT64_MAX);
   EXPECT_EQ(sums.find(3)->privateBytes, INT64_MAX);
+}
+
+TEST(ProcessorTimesTest, FailedQueriesReportFailure) {
+  ProcessorTimes sums;
+  EXPECT_FALSE(addProcessorTimes([](PVOID, ULONG, PULONG) { return static_cast<LONG>(0xC0000001u); }, sums));
+  // Still too small after growing: the second answer is not trusted either.
+  int calls = 0;
+  EXPECT_FALSE(addProcessorTimes(
+      [&](PVOID, ULONG, PULONG returned) {
+        ++calls;
+        *returned = 100000;
+        return nt::kStatusInfoLengthMismatch;
+      },
+      sums));
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(sums.total, 0);
+  EXPECT_EQ(sums.idle, 0);
+}
+
+TEST(ProcessorTimesTest, CountersCappedAtTheirMaximumStillGiveTheGrowthOfTheOthers) {
+  // Processor 0's counters are stuck at the largest value the system reports; processor 1's
+  // grow by 300 (100 of it idle) between the two readings. The sums wrap rather than overflow.
+  constexpr int64_t kMax = INT64_MAX;
+  auto query = [](int64_t grown) {
+    return [grown](PVOID buffer, ULONG length, PULONG returned) -> LONG {
+      const nt::ProcessorTimesLayout entries[2] = {
+          {kMax, kMax, kMax, {}, 0, 0}, {1000 + grown / 3, 5000 + grown / 3 * 2, 2000 + grown / 3, {}, 0, 0}};
+      *returned = sizeof entries;
+      if (length < sizeof entries) return nt::kStatusInfoLengthMismatch;
+      std::memcpy(buffer, entries, sizeof entries);
+      return nt::kStatusSuccess;
+    };
+  };
+  ProcessorTimes before, after;
+  ASSERT_TRUE(addProcessorTimes(query(0), before));
+  ASSERT_TRUE(addProcessorTimes(query(300), after));
+  EXPECT_EQ(counterGrowth(after.total, before.total), 300);
+  EXPECT_EQ(counterGrowth(after.idle, before.idle), 100);
+  EXPECT_EQ(counterGrowth(before.total, after.total), 0);  // a sum that went down
 }
 
 }  // namespace

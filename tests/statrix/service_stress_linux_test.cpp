@@ -22,8 +22,6 @@ namespace {
 
 using namespace service_test;
 
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new Environment);
-
 constexpr int kThreads = 8;
 const wchar_t* const kSettings = L"HKLM\\Software\\Vantrel\\Orvane\\Performance Alarms\\";
 
@@ -43,51 +41,37 @@ void requests(int thread, size_t operations, std::atomic<size_t>& done, Tally& t
   const std::wstring mine = L"Stress" + std::to_wstring(thread);
   size_t last = 0;  // the last value an accepted update gave `mine`; 0: none yet
   for (size_t i = 0; i < operations; ++i, ++done) {
-    switch ((i + thread) % 10) {
-      case 0:
-      case 1:
-      case 2: {
-        const size_t next = last + 1;
-        Reply r = call(L"update", counterUpdate({{mine, std::to_wstring(next)}, {L"AllSessions", mine}}));
-        if (r.result == true) {
-          last = next;
-          ++tally.accepted;
-        } else if (!r.result) {
-          ++tally.afterExit;  // the worker is gone
-        } else {
-          ++tally.wrongResult;
-        }
-        break;
+    const size_t kind = (i + thread) % 10;
+    if (kind < 3) {
+      const size_t next = last + 1;
+      Reply r = call(L"update", counterUpdate({{mine, std::to_wstring(next)}, {L"AllSessions", mine}}));
+      if (r.result == true) {
+        last = next;
+        ++tally.accepted;
+      } else if (!r.result) {
+        ++tally.afterExit;  // the worker is gone
+      } else {
+        ++tally.wrongResult;
       }
-      case 3:
-      case 4: {
-        Reply r = call(i % 2 ? L"collect" : L"COLLECT");
-        if (!r.result) break;
-        const CORE::PropertyBag store = r.bag.getBag(L"globalCounters");
-        const std::wstring seen = store.has(mine) ? store.get(mine).str() : L"";
-        ++tally.checked;
-        if (seen != (last == 0 ? L"" : std::to_wstring(last))) ++tally.lost;
-        break;
-      }
-      case 5:
-        if (Reply r = call(L"collectCpuAndMem"); r.result == false) ++tally.wrongResult;
-        break;
-      case 6: {
-        CORE::PropertyBag request;
-        if (i % 4 == 0) request.setBag(L"statrixMetrics", CORE::PropertyBag());
-        if (Reply r = call(L"configPerfmonMetrics", request); r.result == false) ++tally.wrongResult;
-        break;
-      }
-      case 7:
-        if (Reply r = call(L"noSuchOperation"); r.result == true) ++tally.wrongResult;
-        break;
-      default: {
-        // A user who is no administrator, or a failed impersonation: refused, never merged.
-        const CORE::Caller caller = i % 2 ? CORE::Caller::Unknown : CORE::Caller::User;
-        if (Reply r = call(L"update", counterUpdate({{mine, L"intruder"}}), caller); r.result == true)
-          ++tally.wrongResult;
-        break;
-      }
+    } else if (kind < 5) {
+      Reply r = call(i % 2 ? L"collect" : L"COLLECT");
+      if (!r.result) continue;
+      const CORE::PropertyBag store = r.bag.getBag(L"globalCounters");
+      const std::wstring seen = store.has(mine) ? store.get(mine).str() : L"";
+      ++tally.checked;
+      if (seen != (last == 0 ? L"" : std::to_wstring(last))) ++tally.lost;
+    } else if (kind == 5) {
+      if (call(L"collectCpuAndMem").result == false) ++tally.wrongResult;
+    } else if (kind == 6) {
+      CORE::PropertyBag request;
+      if (i % 4 == 0) request.setBag(L"statrixMetrics", CORE::PropertyBag());
+      if (call(L"configPerfmonMetrics", request).result == false) ++tally.wrongResult;
+    } else if (kind == 7) {
+      if (call(L"noSuchOperation").result == true) ++tally.wrongResult;
+    } else {
+      // A user who is no administrator, or a failed impersonation: refused, never merged.
+      const CORE::Caller caller = i % 2 ? CORE::Caller::Unknown : CORE::Caller::User;
+      if (call(L"update", counterUpdate({{mine, L"intruder"}}), caller).result == true) ++tally.wrongResult;
     }
   }
 }

@@ -8,21 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "cpumem_watch_env.h"
 #include "frame/exports.h"
-#include "frame_test_env.h"
 #include "service/service_globals.h"
 
 namespace service_test {
-
-// A registry root of our own, and host timers that fire only when told to (the watch's timer
-// stays out of the way).
-class Environment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    frame_test::useTemporaryRegistry();
-    CORE::setManualTimers(true);
-  }
-};
 
 using Pairs = std::vector<std::pair<std::wstring, std::wstring>>;
 
@@ -54,9 +44,14 @@ inline Pairs collected() {
 }
 
 // start() brings the plug-in up with `params` and waits for "perfmon"; the test's end takes it
-// down again.
+// down again. The program gets a registry root of its own, and host timers that fire only when
+// told to (the watch's timer stays out of the way).
 class PluginFixture : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() {
+    watch_test::temporaryRegistry();
+    CORE::setManualTimers(true);
+  }
   void start(CORE::PropertyBag params = {}) {
     ASSERT_TRUE(PluginParams(&params));
     ASSERT_TRUE(PluginInit());

@@ -1,5 +1,6 @@
 // The service inside the plug-in: the pulse thread it owns, shut-down while a handler still
-// runs and shut-down racing start-up; the pulse timer's late and logged pulses and its stop.
+// runs and shut-down racing start-up; the "perfmon" operations on the counter store; the pulse
+// timer's late pulses, its warning setting and its stop.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,11 +17,9 @@
 
 namespace {
 
-using frame_test::LogLine;
-using frame_test::LogRecorder;
+using LogLine = watch_test::Event;
+using LogRecorder = watch_test::Recorder;
 using namespace service_test;
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new Environment);
 
 CORE::PropertyBag longPulse() {
   CORE::PropertyBag params;
@@ -36,18 +35,11 @@ bool perfmonInstalled() { return CORE::Varnel::System()->IsWorkerInstalled(L"per
 
 class ServiceLifecycle : public PluginFixture {};
 
-TEST_F(ServiceLifecycle, NoPulseThreadWithoutPulseTimerDelay) {
-  LogRecorder log;
-  start();
-  EXPECT_EQ(CORE::waitForAllThreads(INFINITE), 0);  // the initialisation thread ends by itself
-  EXPECT_EQ(log.count([](const auto& l) { return l.text.find(L"PulseTimer") != std::wstring::npos; }), 0u);
-}
-
 TEST_F(ServiceLifecycle, TheLastHandlerToFinishTakesTheServiceDown) {
   LogRecorder log;
   CORE::corerunnable_traceThreads = true;
   start(longPulse());
-  EXPECT_EQ(CORE::waitForAllThreads(300), 1);  // the pulse thread stays
+  EXPECT_EQ(CORE::waitForAllThreads(300), 1);   // the pulse thread stays
   CORE::WorkItem* handler = createOperation();  // as the framework does for a request
   ASSERT_NE(handler, nullptr);
 
@@ -94,8 +86,51 @@ TEST_F(ServiceLifecycle, ARepeatedInitKeepsTheRunningService) {
   EXPECT_FALSE(serviceStopping.load());
 }
 
+// `store` with `changes` applied: a name of the store takes the new value, others are added.
+Pairs applied(Pairs store, const Pairs& changes) {
+  for (const auto& change : changes) {
+    auto it = std::find_if(store.begin(), store.end(), [&](const auto& e) { return e.first == change.first; });
+    if (it == store.end())
+      store.push_back(change);
+    else
+      it->second = change.second;
+  }
+  return store;
+}
+
+TEST_F(ServiceLifecycle, UpdatesReachTheStoreByExactNameAndNeverRenameACounter) {
+  start();
+  const Pairs seeded = collected();
+  ASSERT_EQ(seeded.size(), 16u);
+  const Pairs changes = {{L"DesktopSessions", L"7"}, {L"Secure Gateway Sessions High", L"3"}};
+  auto reply = call(L"update", counterUpdate(changes));
+  EXPECT_EQ(reply.result, true);
+  EXPECT_FALSE(reply.bag.hasError());
+  EXPECT_EQ(collected(), applied(seeded, changes));
+
+  // A request without or with an empty sub-bag changes nothing and succeeds. A name in another
+  // letter case is a name of its own: the seeded spelling keeps its value.
+  EXPECT_EQ(call(L"update").result, true);
+  EXPECT_EQ(call(L"update", counterUpdate({})).result, true);
+  const Pairs others = {{L"desktopsessions", L"9"}, {L"ALLSESSIONS", L"1"}, {L"desktopsessions", L"10"}};
+  EXPECT_EQ(call(L"update", counterUpdate(others)).result, true);
+  EXPECT_EQ(collected(), applied(applied(seeded, changes), others));
+}
+
+TEST_F(ServiceLifecycle, OperationNamesMatchWholeIgnoringCase) {
+  start();
+  EXPECT_EQ(call(L"COLLECT").bag.getBag(L"globalCounters").size(), 16u);
+  EXPECT_EQ(call(L"Update", counterUpdate({{L"AllSessions", L"1"}})).result, true);
+  EXPECT_EQ(call(L"configPERFMONmetrics").result, true);
+  for (const wchar_t* op : {L"collectCpu", L"collectCpuAndMemory", L"", L"delete"}) {
+    auto reply = call(op);
+    EXPECT_EQ(reply.result, false);
+    EXPECT_EQ(reply.bag.getError(), 120u);
+  }
+}
+
 // "PulseTimer pulse <pulse> delay <digits><suffix>" at `level`.
-frame_test::Match pulseLine(int level, unsigned pulse, const std::wstring& suffix) {
+watch_test::Match pulseLine(int level, unsigned pulse, const std::wstring& suffix) {
   return [=](const LogLine& l) {
     const std::wstring prefix = L"PulseTimer pulse " + std::to_wstring(pulse) + L" delay ";
     if (l.level != level || l.text.rfind(prefix, 0) != 0) return false;
@@ -124,43 +159,13 @@ TEST(PulseTimer, AWarningThatIsNoNumberGetsTheDefault) {
     params.set(L"PulseTimerWarn", text);
     EXPECT_EQ(PulseTimer::Settings::fromParams(params).warnMs, 2000u) << text;
   }
-  CORE::PropertyBag nested;
-  params.setBag(L"PulseTimerWarn", nested);
+  params.setBag(L"PulseTimerWarn", CORE::PropertyBag());
   EXPECT_EQ(PulseTimer::Settings::fromParams(params).warnMs, 2000u);
   // Numbers, as numbers or as decimal text, are taken as they are, 0 included.
   params.set(L"PulseTimerWarn", L"1500");
   EXPECT_EQ(PulseTimer::Settings::fromParams(params).warnMs, 1500u);
   params.setInt(L"PulseTimerWarn", 0);
   EXPECT_EQ(PulseTimer::Settings::fromParams(params).warnMs, 0u);
-}
-
-TEST(PulseTimer, LogAllTracesPulsesOnTime) {
-  LogRecorder log;
-  CORE::PropertyBag params;
-  params.setInt(L"PulseTimerDelay", 50);  // the warning defaults to 100 ms
-  params.setBool(L"PulseTimerLogAll", true);
-  RefPtr<PulseTimer> timer(new PulseTimer(PulseTimer::Settings::fromParams(params)));
-  ASSERT_TRUE(timer->launch());
-  // Any on-time pulse will do: on a loaded machine some may come late.
-  EXPECT_TRUE(log.waitFor([](const LogLine& l) {
-    for (unsigned pulse = 0; pulse < 1000; ++pulse)
-      if (pulseLine(CORE::Trace, pulse, L"")(l)) return true;
-    return false;
-  }));
-  timer->stop();
-}
-
-TEST(PulseTimer, StopWakesASleepingPulseAtOnce) {
-  LogRecorder log;
-  RefPtr<PulseTimer> timer(new PulseTimer({600000, 1200000, true}));
-  ASSERT_TRUE(timer->launch());
-  ASSERT_TRUE(log.waitFor(L"PulseTimer started"));
-  const auto start = std::chrono::steady_clock::now();
-  timer->stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_EQ(log.count(L"PulseTimer finished"), 1u);
-  timer.reset();
-  EXPECT_EQ(CORE::waitForAllThreads(INFINITE), 0);
 }
 
 }  // namespace

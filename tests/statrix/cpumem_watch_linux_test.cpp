@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <utility>
 
 #include "statrix/cpumem_watch_env.h"
 #include "support/linux/fixture_tree.h"
@@ -61,6 +62,16 @@ TEST_F(WatchTest, AllFourThresholdsZeroSkipThePass) {
   EXPECT_EQ(state_.processes().size(), 0u);
   ASSERT_EQ(recorder_.count(Event::Message, L"HelpdeskOperation"), 1u);  // sent all the same
   EXPECT_EQ(recorder_.of(Event::Message)[0].bag.getInt64(L"overall_mem", -1), 0);
+}
+
+TEST_F(WatchTest, SamplingIntervalIsFlooredAtFiveSecondsAndTakenUnsigned) {
+  startWatch();
+  const std::pair<const wchar_t*, uint32_t> cases[] = {
+      {L"0", 5000}, {L"5", 5000}, {L"6", 6000}, {L"-1", 4294966296u}, {L"30", 30000}};
+  for (const auto& [seconds, period] : cases) {
+    changeSetting(L"SamplingIntervalSeconds", seconds);
+    EXPECT_EQ(recorder_.periods().back(), period) << "SamplingIntervalSeconds=" << seconds;
+  }
 }
 
 TEST_F(WatchTest, ExceptionInAPassDisablesTheWatchUntilTheNextReschedule) {

@@ -22,25 +22,16 @@ using namespace winapi_linux;
 using namespace winapi_linux::procfs;
 using winapi_linux::perf::parseCounterPath;
 
-TEST(SystemStatParse, ReadsProcessorLinesInOrderAndTheCounters) {
-  auto stat = parseSystemStat(
+TEST(SystemStatParse, ProcessorLinesInOrderAndOldKernelsAndGarbledLinesLoseOnlyWhatIsMissing) {
+  auto kernel = parseSystemStat(
       "cpu  6669 0 3200 159739 1034 0 57 122 0 0\n"
       "cpu0 2485 1 1338 81457 77 2 11 59 7 0\n"
       "cpu3 4183 3 1862 78282 956 4 46 62 0 0\n"
       "intr 313394 0 0 0 0 0 0 0 0 1\nctxt 695233\nbtime 1796538137\nprocesses 8148\n"
       "procs_running 2\nprocs_blocked 1\nsoftirq 132453 0 16309 4 5027 47425 0 2 35350 0 28336\n");
-  ASSERT_TRUE(stat);
-  ASSERT_EQ(stat->cpus.size(), 2u);  // not the aggregate line; cpu3 follows cpu0 (1, 2 offline)
-  const auto& c = stat->cpus[0];
-  EXPECT_EQ(std::vector<uint64_t>({c.user, c.nice, c.system, c.idle, c.iowait, c.irq, c.softirq, c.steal}),
-            std::vector<uint64_t>({2485, 1, 1338, 81457, 77, 2, 11, 59}));  // guest (7) is not steal
-  EXPECT_EQ(stat->cpus[1].user, 4183u);
-  EXPECT_EQ(std::vector<std::optional<uint64_t>>({stat->bootTime, stat->contextSwitches, stat->processesCreated,
-                                                  stat->procsRunning, stat->procsBlocked}),
-            std::vector<std::optional<uint64_t>>({1796538137, 695233, 8148, 2, 1}));
-}
-
-TEST(SystemStatParse, OldKernelsAndGarbledLinesLoseOnlyWhatIsMissing) {
+  ASSERT_TRUE(kernel);
+  ASSERT_EQ(kernel->cpus.size(), 2u);  // not the aggregate line; cpu3 follows cpu0 (1, 2 offline)
+  EXPECT_EQ(std::tie(kernel->cpus[0].steal, kernel->cpus[1].user), std::tuple(59u, 4183u));  // guest (7) is not steal
   auto old = parseSystemStat("cpu0 10 20 30 40\ncpu1 1 2 3 4 5 6 7\nbtime 17x\nctxt 5\n");
   ASSERT_TRUE(old);
   EXPECT_EQ(std::tie(old->cpus[0].idle, old->cpus[0].iowait, old->cpus[1].softirq), std::tuple(40u, 0u, 7u));
@@ -67,17 +58,11 @@ TEST(MeminfoParse, ReadsTheKnownFieldsWhereverTheyAreAndRefusesGarbledOnes) {
   auto m = parseMeminfo(
       "MemTotal:       24683784 kB\nMemFree:        24394048 kB\nMemAvailable:   24354128 kB\n"
       "Buffers:            1820 kB\nCached:           127656 kB\nSwapCached:            0 kB\n"
-      "SwapTotal:       2097148 kB\nSwapFree:        2097000 kB\nCommitLimit:    14439040 kB\n"
-      "Committed_AS:     521320 kB\nHugePages_Total:       0\nUnknown: garbage\nDirectMap1G: 1 kB");
+      "SwapTotal:       2097148 kB\nSwapFree:        2097000 kB\nCommitted_AS:     521320 kB\n"
+      "HugePages_Total:       0\nUnknown: garbage\nCommitLimit:    14439040 kB");  // no line end needed
   ASSERT_TRUE(m);
-  EXPECT_EQ(std::vector<std::optional<uint64_t>>({m->memTotal, m->memFree, m->memAvailable, m->buffers, m->cached,
-                                                  m->swapTotal, m->swapFree, m->commitLimit, m->committedAs}),
-            std::vector<std::optional<uint64_t>>(
-                {24683784, 24394048, 24354128, 1820, 127656 /* not SwapCached */, 2097148, 2097000, 14439040, 521320}));
-  auto partial = parseMeminfo("MemTotal: 100 kB");  // no line end needed after the unit
-  ASSERT_TRUE(partial);
-  EXPECT_EQ(partial->memTotal, 100u);
-  EXPECT_FALSE(partial->memAvailable);
+  EXPECT_EQ(std::vector<std::optional<uint64_t>>({m->buffers, m->cached, m->swapFree, m->commitLimit}),
+            std::vector<std::optional<uint64_t>>({1820, 127656 /* not SwapCached */, 2097000, 14439040}));
   // Garbled or cut-off known fields are refused.
   for (const char* text : {"", "MemTotal:       abc kB\n", "MemTotal:       100\n", "MemTotal:       100 MB\n",
                            "MemTotal:       24683784 kB\nMemAvailable:   2435", "MemTotal: 99999999999999999999 kB\n",
@@ -91,7 +76,7 @@ std::vector<std::string> names(const std::vector<DiskStat>& disks) {
   return out;
 }
 
-TEST(DiskstatsParse, ReadsEveryKernelLayoutAndSkipsBadLines) {
+TEST(DiskstatsParse, ReadsEveryKernelLayoutSkipsBadLinesAndFindsTheWholeDisks) {
   const char text[] =
       "   8       0 sda 1000 20 8000 2000 500 30 4000 3000 1 5000 6000\n"                    // 11 figures
       "   8       1 sda1 900 0 7000 1800 400 0 3000 2000 0 4000 4500 0 0 0 0\n"              // 15
@@ -103,14 +88,10 @@ TEST(DiskstatsParse, ReadsEveryKernelLayoutAndSkipsBadLines) {
       "   8      80 sdf 1 0 0 0 0 0 0 0 0 0 1";                                               // cut off
   auto disks = parseDiskstats(text);
   ASSERT_EQ(names(disks), (std::vector<std::string>{"sda", "sda1", "nvme0n1"}));
-  const DiskStat& d = disks[0];
-  EXPECT_EQ(std::vector<uint64_t>({d.reads, d.sectorsRead, d.msReading, d.writes, d.sectorsWritten, d.msWriting,
-                                   d.inProgress, d.msDoingIo, d.weightedMs}),
-            std::vector<uint64_t>({1000, 8000, 2000, 500, 4000, 3000, 1, 5000, 6000}));
+  EXPECT_EQ(std::tie(disks[1].weightedMs, disks[2].weightedMs), std::tuple(4500u, 5u));  // the 11th figure
   EXPECT_TRUE(parseDiskstats("").empty());
-}
 
-TEST(DiskInstances, WholeDisksFollowTheKernelsPartitionNames) {
+  // Whole disks follow the kernel's partition names.
   std::vector<DiskStat> all;
   for (const char* n : {"sda", "sda1", "sda15", "sdaa", "sdaa2", "nvme0n1", "nvme0n1p1", "nvme0n10", "mmcblk0",
                         "mmcblk0p2", "mmcblk0boot0", "dm-1", "dm-10", "md0", "md0p1", "loop0", "ram1", "zram0", "sr0"})
@@ -134,26 +115,19 @@ TEST(NetDevParse, ReadsInterfacesAfterTheHeadings) {
       "  tun0: 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1";  // cut off
   auto devices = parseNetDev(text);
   ASSERT_EQ(devices.size(), 2u);
-  EXPECT_EQ(devices[0].name, "lo");
-  const NetDevStat& d = devices[1];
-  EXPECT_EQ(d.name, "eth0");
-  EXPECT_EQ(std::vector<uint64_t>({d.rxBytes, d.rxPackets, d.txBytes, d.txPackets}),
-            std::vector<uint64_t>({98765432109u, 100, 555, 50}));
+  EXPECT_EQ(std::tie(devices[1].name, devices[1].rxBytes, devices[1].txPackets),
+            std::tuple("eth0", 98765432109u, 50u));
 }
 
 TEST(SystemLoadParse, VmstatLoadavgAndUptime) {
   auto v = parseVmstat("nr_free_pages 100\npgpgin 5\npswpin 7\npswpout 8\npgfault 123456789012\npgfault 1\n");
   ASSERT_TRUE(v);
-  EXPECT_EQ(std::vector<std::optional<uint64_t>>({v->pswpin, v->pswpout, v->pgfault}),
-            std::vector<std::optional<uint64_t>>({7, 8, 123456789012u}));  // the first line of a name counts
+  EXPECT_EQ(v->pgfault, 123456789012u);  // the first line of a name counts
   auto partial = parseVmstat("pswpin x\npgfault 3\n");
   ASSERT_TRUE(partial);
   EXPECT_FALSE(partial->pswpin);
   EXPECT_FALSE(parseVmstat(""));
 
-  auto l = parseLoadavg("0.52 0.58 0.59 3/467 12345\n");
-  ASSERT_TRUE(l);
-  EXPECT_EQ(std::pair(l->running, l->total), std::pair(uint64_t{3}, uint64_t{467}));
   for (const char* bad : {"", "0.5 0.5 0.5\n", "0.5 0.5 0.5 3-467 1\n", "0.5 0.5 0.5 /467 1\n", "0.5 0.5 0.5 3/467"})
     EXPECT_FALSE(parseLoadavg(bad)) << bad;
 
@@ -190,7 +164,7 @@ const std::string kStat =
     "7922 (cat) R 7911 7911 4555 0 -1 4194304 102 3 4 5 6 7 8 9 20 -5 3 0 79419 3133440 408 "
     "18446744073709551615 94832451612672 94832451632553 140729525354208 0 0 0 0 0 0 0 0 0 17 0 0 0 0 0 0\n";
 
-TEST(PidStatParse, NamesRunFromTheFirstOpeningToTheLastClosingParenthesis) {
+TEST(PidStatParse, NamesRunToTheLastClosingParenthesisAndCutOffOrGarbledLinesNeverGiveOtherFigures) {
   for (const std::string name : {"%n%s%x", "a) (b", "with space", "(", ")", "", ") S 1 2 3", "two\nlines"}) {
     const std::string text = "42 (" + name + ") S 1 42 42 0 -1 0 11 0 2 0 300 40 0 0 20 0 1 0 5000 1000 25 0\n";
     auto s = parsePidStat(text);  // comm is a view into text
@@ -199,19 +173,10 @@ TEST(PidStatParse, NamesRunFromTheFirstOpeningToTheLastClosingParenthesis) {
     EXPECT_EQ(s->utime, 300u) << name;  // the fields after the name are not shifted
     EXPECT_EQ(s->starttime, 5000u) << name;
   }
-}
-
-TEST(PidStatParse, ReadsAKernelLineAndCutOffOrGarbledLinesNeverGiveOtherFigures) {
+  // A kernel's line; cut-off or garbled lines never give other figures.
   auto full = parsePidStat(kStat);
   ASSERT_TRUE(full);
-  EXPECT_EQ(full->comm, "cat");
-  EXPECT_EQ(full->state, 'R');
-  EXPECT_EQ(std::vector<int64_t>({full->pid, full->ppid, static_cast<int64_t>(full->minflt),
-                                  static_cast<int64_t>(full->majflt), static_cast<int64_t>(full->utime),
-                                  static_cast<int64_t>(full->stime), full->nice, full->numThreads,
-                                  static_cast<int64_t>(full->starttime), static_cast<int64_t>(full->vsize),
-                                  full->rssPages}),
-            std::vector<int64_t>({7922, 7911, 102, 4, 6, 7, -5, 3, 79419, 3133440, 408}));
+  EXPECT_EQ(std::tie(full->nice, full->rssPages), std::tuple(-5, 408));  // a signed field
   for (size_t n = 0; n < kStat.size(); ++n) {
     auto s = parsePidStat(std::string_view(kStat).substr(0, n));
     EXPECT_TRUE(!s ||
@@ -234,13 +199,10 @@ const std::string kStatus =
     "Groups:\t \nVmPeak:\t    3060 kB\nVmSize:\t    3056 kB\nVmHWM:\t    1728 kB\nVmRSS:\t    1724 kB\n"
     "RssAnon:\t     112 kB\nRssFile:\t    1612 kB\nVmSwap:\t      48 kB\nThreads:\t1\nSigQ:\t0/96301\n";
 
-TEST(PidStatusParse, ReadsOwnerAndMemoryAndNeverOtherFiguresWhenCutOff) {
+TEST(PidStatusParse, CutOffTextNeverGivesOtherFiguresAndKernelThreadsHaveNoMemoryLines) {
   auto full = parsePidStatus(kStatus);
   ASSERT_TRUE(full);
   EXPECT_EQ(full->realUid, 1000u);  // the real uid, not the effective one
-  EXPECT_EQ(std::vector<std::optional<uint64_t>>({full->vmPeak, full->vmSize, full->vmHwm, full->vmRss, full->rssAnon,
-                                                  full->rssFile, full->vmSwap, full->threads}),
-            std::vector<std::optional<uint64_t>>({3060, 3056, 1728, 1724, 112, 1612, 48, 1}));
   for (size_t n = 0; n < kStatus.size(); ++n) {
     auto s = parsePidStatus(std::string_view(kStatus).substr(0, n));
     if (!s) continue;
@@ -248,9 +210,7 @@ TEST(PidStatusParse, ReadsOwnerAndMemoryAndNeverOtherFiguresWhenCutOff) {
     for (auto field : {&PidStatus::vmRss, &PidStatus::rssAnon, &PidStatus::vmSwap, &PidStatus::threads})
       EXPECT_TRUE(!((*s).*field) || (*s).*field == (*full).*field) << n;
   }
-}
-
-TEST(PidStatusParse, KernelThreadsHaveNoMemoryLinesAndGarbageIsRejected) {
+  // Kernel threads have no memory lines; garbage is rejected.
   auto kthread = parsePidStatus("Name:\tkthreadd\nUid:\t0\t0\t0\t0\nKthread:\t1\nThreads:\t1\n");
   ASSERT_TRUE(kthread);
   EXPECT_FALSE(kthread->rssAnon);
@@ -262,12 +222,11 @@ TEST(PidStatusParse, KernelThreadsHaveNoMemoryLinesAndGarbageIsRejected) {
 }
 
 TEST(SessionIdParse, ReadsTheAuditValue) {
-  EXPECT_EQ(parseSessionId("4294967295"), 4294967295u);
   EXPECT_EQ(parseSessionId("3\n"), 3u);
   for (const char* bad : {"", "\n", "abc", "-1", "4294967296", "3 4"}) EXPECT_FALSE(parseSessionId(bad)) << bad;
 }
 
-TEST(CounterPath, PartsOfWellFormedPaths) {
+TEST(CounterPath, PartsOfWellFormedPathsAndMalformedOnesRefused) {
   struct {
     const wchar_t* path;
     std::wstring machine, object, parent, instance;
@@ -275,9 +234,6 @@ TEST(CounterPath, PartsOfWellFormedPaths) {
     std::wstring counter;
     bool hasInstance, wildcard;
   } cases[] = {
-      {L"\\PhysicalDisk(_Total)\\Avg. Disk sec/Read", L"", L"PhysicalDisk", L"", L"_Total", 0, L"Avg. Disk sec/Read",
-       true, false},
-      {L"\\Memory\\Pages Input/sec", L"", L"Memory", L"", L"", 0, L"Pages Input/sec", false, false},
       {L"\\\\HOST\\Process(svc (x)/child#2)\\% Processor Time", L"HOST", L"Process", L"svc (x)", L"child", 2,
        L"% Processor Time", true, false},
       // Local names hold parentheses too.
@@ -291,9 +247,6 @@ TEST(CounterPath, PartsOfWellFormedPaths) {
         << std::wstring(c.path).size();
     EXPECT_EQ(p->wildcard(), c.wildcard);
   }
-}
-
-TEST(CounterPath, MalformedPathsAreRefused) {
   for (const wchar_t* bad :
        {L"", L"Memory\\Available Bytes", L"\\Memory", L"\\Memory\\", L"\\\\Memory\\Available Bytes", L"\\\\\\M\\C",
         L"\\(x)\\C", L"\\Disk(\\C", L"\\Disk()\\C", L"\\Disk)x(\\C", L"\\Disk(a)b\\C", L"\\Disk(/a)\\C",

@@ -34,8 +34,8 @@ inline const std::filesystem::path& temporaryRegistry() {
   return root;
 }
 
-// One thing the module did: a log line (text, level, source), a line of the thread layer's
-// logger (External: text, level, source = component), the library-loaded notice (Loaded), a
+// One thing the module did: a log line (text, level), a line of the thread layer's logger
+// (External: text, level), the library-loaded notice (Loaded), a
 // broadcast (text = second name), a registry write (text = value name, value), a timer start
 // (period) or a help-desk message.
 struct Event {
@@ -45,7 +45,6 @@ struct Event {
   std::wstring value{};
   uint32_t period = 0;
   CORE::PropertyBag bag{};
-  std::wstring source{};
 };
 using Match = std::function<bool(const Event&)>;
 
@@ -54,22 +53,18 @@ using Match = std::function<bool(const Event&)>;
 class Recorder : public CORE::HostObserver {
  public:
   Recorder() : previous_(CORE::corelogExternal) {
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      current() = this;
-    }
+    makeCurrent(this);
     CORE::corelogExternal = &Recorder::external;
     CORE::setHostObserver(this);
   }
   ~Recorder() override {
     CORE::setHostObserver(nullptr);
     CORE::corelogExternal = previous_;
-    std::lock_guard<std::mutex> hold(mutex_);
-    current() = nullptr;
+    makeCurrent(nullptr);
   }
 
-  void onSysMessage(int level, const std::wstring& source, const std::wstring& text) override {
-    add({.kind = Event::Log, .text = text, .level = level, .source = source});
+  void onSysMessage(int level, const std::wstring&, const std::wstring& text) override {
+    add({.kind = Event::Log, .text = text, .level = level});
   }
   void onLoaded(const std::wstring& name) override { add({.kind = Event::Loaded, .text = name, .level = -1}); }
   void onBroadcast(const CORE::corestring&, const CORE::corestring& name2, const CORE::PropertyBag& bag) override {
@@ -81,7 +76,7 @@ class Recorder : public CORE::HostObserver {
   void onTimerStart(uint32_t periodMs) override { add({.kind = Event::TimerStart, .period = periodMs}); }
   // The sink of the stand-in help-desk worker.
   static void sink(const CORE::corestring&, const CORE::corestring& op, const CORE::PropertyBag& bag) {
-    addToCurrent({.kind = Event::Message, .text = op.str(), .bag = bag});
+    add({.kind = Event::Message, .text = op.str(), .bag = bag});
   }
 
   void clear() {
@@ -89,11 +84,7 @@ class Recorder : public CORE::HostObserver {
     events_.clear();
   }
   std::vector<Event> of(Event::Kind kind) const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    std::vector<Event> out;
-    for (const Event& e : events_)
-      if (e.kind == kind) out.push_back(e);
-    return out;
+    return select([&](const Event& e) { return e.kind == kind; });
   }
   // Events of the kind whose text starts with `prefix` (all of them for an empty prefix).
   size_t count(Event::Kind kind, const std::wstring& prefix = {}) const {
@@ -102,13 +93,7 @@ class Recorder : public CORE::HostObserver {
     return n;
   }
   // Log lines, logger lines and loaded notices, in order.
-  std::vector<Event> logged() const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    std::vector<Event> out;
-    for (const Event& e : events_)
-      if (isLogged(e)) out.push_back(e);
-    return out;
-  }
+  std::vector<Event> logged() const { return select(isLogged); }
   std::vector<std::wstring> texts() const {
     std::vector<std::wstring> out;
     for (const Event& e : logged()) out.push_back(e.text);
@@ -155,33 +140,34 @@ class Recorder : public CORE::HostObserver {
   }
 
  private:
+  std::vector<Event> select(const Match& keep) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<Event> out;
+    for (const Event& e : events_)
+      if (keep(e)) out.push_back(e);
+    return out;
+  }
   static bool isLogged(const Event& e) {
     return e.kind == Event::Log || e.kind == Event::External || e.kind == Event::Loaded;
   }
-  static void external(const wchar_t* component, int level, const wchar_t* format, const CORE::FormatArg* args,
-                       size_t count) {
-    addToCurrent({.kind = Event::External, .text = CORE::formatMessage(format, args, count), .level = level,
-                  .source = component ? component : L""});
+  static void external(const wchar_t*, int level, const wchar_t* format, const CORE::FormatArg* args, size_t count) {
+    add({.kind = Event::External, .text = CORE::formatMessage(format, args, count), .level = level});
   }
-  // The mutex is static so that the static entry points reach the current recorder safely.
-  static void addToCurrent(Event e) {
+  // Every event goes to the current recorder. The mutex and the pointer are static so that the
+  // static entry points reach it safely.
+  static void add(Event e) {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (Recorder* r = current()) r->push(std::move(e));
+    if (current_ == nullptr) return;
+    current_->events_.push_back(std::move(e));
+    current_->changed_.notify_all();
   }
-  void add(Event e) {
+  static void makeCurrent(Recorder* recorder) {
     std::lock_guard<std::mutex> hold(mutex_);
-    push(std::move(e));
-  }
-  void push(Event e) {
-    events_.push_back(std::move(e));
-    changed_.notify_all();
-  }
-  static Recorder*& current() {
-    static Recorder* instance = nullptr;
-    return instance;
+    current_ = recorder;
   }
 
   static inline std::mutex mutex_;
+  static inline Recorder* current_ = nullptr;
   mutable std::condition_variable changed_;
   std::vector<Event> events_;
   CORE::corelogExternalFn previous_;
@@ -220,7 +206,10 @@ class WatchFixture : public ::testing::Test {
     ASSERT_TRUE(CORE::installSinkWorker(L"AgentHelpDesk", &Recorder::sink));
   }
   void TearDown() override {
-    stopWatch();
+    if (watch_ != nullptr) {
+      watch_->stop();
+      watch_->Release();
+    }
     WatchState::setWalkHookForTesting(nullptr);
     CORE::removeSinkWorker(L"AgentHelpDesk");
   }
@@ -237,12 +226,6 @@ class WatchFixture : public ::testing::Test {
     recorder_.clear();
     watch_ = new PerfmonScheduler();
     watch_->start();
-  }
-  void stopWatch() {
-    if (watch_ == nullptr) return;
-    watch_->stop();
-    watch_->Release();
-    watch_ = nullptr;
   }
   // One pass; true when it ran and succeeded.
   bool tick() { return CORE::tickTimers() == std::vector<bool>{true}; }

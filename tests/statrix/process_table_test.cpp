@@ -37,10 +37,12 @@ FakeProcess proc(uint64_t pid, int64_t cpuTime, uint32_t session = 1, int64_t cr
 
 class ProcessTableTest : public ::testing::Test {
  protected:
-  // One pass: the walk with the given interval and memory, then the purge.
+  // One pass: the walk with the given interval and memory, then the purge. The snapshot stays
+  // for the consumer lists.
   void pass(const std::vector<FakeProcess>& processes, int64_t systemDelta = 10000, uint64_t totalPhys = 4 * kGiB) {
     ++stamp;
-    table.updateProcesses(buildSnapshot(processes), WalkInputs{stamp, systemDelta, totalPhys, 0, 0}, L"*", sessions);
+    snapshot = buildSnapshot(processes);
+    table.updateProcesses(snapshot, WalkInputs{stamp, systemDelta, totalPhys, 0, 0}, L"*", sessions);
     table.purgeProcesses(stamp);
   }
   const ProcessRecord& record(uint32_t pid) {
@@ -51,6 +53,7 @@ class ProcessTableTest : public ::testing::Test {
   }
 
   ProcessTable table;
+  ProcessSnapshot snapshot;
   SessionSums sessions;
   uint32_t stamp = 100;
 };
@@ -89,7 +92,7 @@ TEST_F(ProcessTableTest, CpuShareEdges) {
   EXPECT_EQ(record(1).cpuPercent, 10.0f);
 }
 
-TEST_F(ProcessTableTest, SessionSumsLeaveOutSessionZeroAndTheIdleProcess) {
+TEST_F(ProcessTableTest, SessionSumsLeaveOutSessionZeroAndTheIdleProcessAndPurgeDropsTheUnseen) {
   pass({proc(0, 0, 3), proc(10, 0, 2), proc(11, 0, 1), proc(12, 0, 0), proc(13, 0, 2)});
   pass({proc(0, 9000, 3), proc(10, 1000, 2), proc(11, 500, 1), proc(12, 9000, 0), proc(13, 250, 2)});
   EXPECT_EQ(table.find(0), nullptr);
@@ -100,19 +103,13 @@ TEST_F(ProcessTableTest, SessionSumsLeaveOutSessionZeroAndTheIdleProcess) {
   EXPECT_EQ(sessions.sessions()[1].cpuTime, 1250);
   EXPECT_EQ(sessions.sessions()[1].privateBytes, static_cast<int64_t>(12 * kGiB));
 
-  pass({proc(10, 1000, 2)});  // session 1's process has gone, and so has the session
+  // Session 1's process has gone, and so has the session. As many processes as before, in any
+  // order: the size stays the same, the purge must still run.
+  pass({proc(16, 0, 2), proc(10, 1000, 2), proc(14, 0, 2), proc(15, 0, 2)});
   ASSERT_EQ(sessions.sessions().size(), 1u);
   EXPECT_EQ(sessions.sessions()[0].sessionId, 2u);
-}
-
-TEST_F(ProcessTableTest, PurgeDropsEveryRecordThePassDidNotSee) {
-  pass({proc(1, 0), proc(2, 0), proc(3, 0)});
-  pass({proc(3, 0), proc(1, 0)});  // any order
-  EXPECT_EQ(table.find(2), nullptr);
-  // One process exits as another starts: the size stays the same, the purge must still run.
-  pass({proc(1, 0), proc(4, 0)});
-  EXPECT_EQ(table.find(3), nullptr);
-  EXPECT_EQ(table.size(), 2u);
+  EXPECT_EQ(table.find(11), nullptr);
+  EXPECT_EQ(table.size(), 4u);
 }
 
 TEST_F(ProcessTableTest, SteadyWalkAllocatesNothing) {
@@ -156,33 +153,17 @@ TEST_F(ProcessTableTest, CpuTimesAtTheCounterMaximumNeitherOverflowNorLoseTheSha
   EXPECT_EQ(sessions.sessions()[0].cpuTime, 2500);
 }
 
-// Process ids no system hands out, so every owner reads "SYSTEM" without touching real processes.
-constexpr uint64_t kUnusedPid = 0x7FFF0000;
-constexpr int64_t kInterval = 10000;  // systemDelta of every pass: 1 unit of CPU time = 0.01 %
-
-// Process n of a consumer list, named "pn".
+// Process n of a consumer list, named "pn", using no memory. Its pid is one no system hands out,
+// so every owner reads "SYSTEM" without touching real processes. 1 unit of CPU time is 0.01 %.
 FakeProcess consumer(uint64_t n, int64_t cpuTime) {
-  FakeProcess p;
-  p.pid = kUnusedPid + n;
-  p.createTime = 1;
-  p.userTime = cpuTime;
+  FakeProcess p = proc(0x7FFF0000 + n, cpuTime);
   p.workingSetPrivate = 0;
   p.name = L"p" + std::to_wstring(n) + L".exe";
   return p;
 }
 
-class ConsumerListTest : public ::testing::Test {
+class ConsumerListTest : public ProcessTableTest {
  protected:
-  // Walks `before` and then `after`, so that each process of `after` already seen has the share
-  // of its CPU time growth; the snapshot of the second walk stays for the list.
-  void walk(const std::vector<FakeProcess>& before, const std::vector<FakeProcess>& after) {
-    SessionSums sums;
-    const ProcessSnapshot first = buildSnapshot(before);
-    table_.updateProcesses(first, WalkInputs{1, kInterval, 1000, 0, 0}, L"", sums);
-    snapshot_ = buildSnapshot(after);
-    table_.updateProcesses(snapshot_, WalkInputs{2, kInterval, 1000, 0, 0}, L"", sums);
-    table_.purgeProcesses(2);
-  }
   // The process names of the "High" lines, in order.
   std::vector<std::wstring> listed() const {
     std::vector<std::wstring> names;
@@ -202,16 +183,14 @@ class ConsumerListTest : public ::testing::Test {
     return all.back().bag;
   }
 
-  ProcessTable table_;
-  ProcessSnapshot snapshot_;
   watch_test::Recorder recorder_;
 };
 
 TEST_F(ConsumerListTest, DescendingWithTiesInSnapshotOrderAndZeroRoundedSharesLeftOut) {
   // Shares: p1 20 %, p2 40 %, p3 40 %, p4 0.3 % (rounds to 0), p5 20 %.
-  walk({consumer(1, 0), consumer(2, 0), consumer(3, 0), consumer(4, 0), consumer(5, 0)},
-       {consumer(1, 2000), consumer(2, 4000), consumer(3, 4000), consumer(4, 30), consumer(5, 2000)});
-  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 80.3f, 3);
+  pass({consumer(1, 0), consumer(2, 0), consumer(3, 0), consumer(4, 0), consumer(5, 0)});
+  pass({consumer(1, 2000), consumer(2, 4000), consumer(3, 4000), consumer(4, 30), consumer(5, 2000)});
+  listConsumers(ProcessKind::Cpu, &snapshot, table, 80.3f, 3);
   // p5 equals the last slot (p1) and does not displace it.
   EXPECT_EQ(listed(), (std::vector<std::wstring>{L"p2", L"p3", L"p1"}));
   EXPECT_EQ(recorder_.count(Event::Log, L"Missing CPU use"), 0u);  // 80.3 - 120 is no gap
@@ -219,15 +198,16 @@ TEST_F(ConsumerListTest, DescendingWithTiesInSnapshotOrderAndZeroRoundedSharesLe
 }
 
 TEST_F(ConsumerListTest, ACpuGapUnderTenPointsIsNotAnalysedAndWithoutNewProcessesWentToAnExitedOne) {
-  walk({consumer(1, 0)}, {consumer(1, 1000)});  // 10 %
-  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 19.9f, 10);
-  listConsumers(ProcessKind::Memory, &snapshot_, table_, 90.0f, 10);  // memory has no gap analysis
+  pass({consumer(1, 0)});
+  pass({consumer(1, 1000)});  // 10 %
+  listConsumers(ProcessKind::Cpu, &snapshot, table, 19.9f, 10);
+  listConsumers(ProcessKind::Memory, &snapshot, table, 90.0f, 10);  // memory has no gap analysis
   EXPECT_EQ(recorder_.count(Event::Log, L"Missing"), 0u);
-  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 25.0f, 10);
+  listConsumers(ProcessKind::Cpu, &snapshot, table, 25.0f, 10);
   EXPECT_EQ(recorder_.count(Event::Log, L"Missing CPU use: 15.0%; probably consumed by a process that has exited"), 1u);
 
   recorder_.clear();
-  listConsumers(ProcessKind::Cpu, nullptr, table_, 25.0f, 10);
+  listConsumers(ProcessKind::Cpu, nullptr, table, 25.0f, 10);
   EXPECT_EQ(recorder_.lines(),
             std::vector<std::wstring>{L"Missing CPU use: 25.0%; probably consumed by a process that has exited"});
   EXPECT_EQ(listBag().getInt(L"numConsumers", -1), 0);
@@ -239,10 +219,11 @@ TEST_F(ConsumerListTest, AtMostAHundredSlotsAndZeroTurnsTheListOff) {
     before.push_back(consumer(n, 0));
     after.push_back(consumer(n, static_cast<int64_t>(n)));  // n * 0.01 %, 1..1.5 %
   }
-  walk(before, after);
+  pass(before);
+  pass(after);
   for (uint32_t setting : {500u, 0xFFFFFFFFu}) {  // also a setting stored from "-1"
     recorder_.clear();
-    listConsumers(ProcessKind::Cpu, &snapshot_, table_, 200.0f, setting);
+    listConsumers(ProcessKind::Cpu, &snapshot, table, 200.0f, setting);
     const auto names = listed();
     ASSERT_EQ(names.size(), 100u) << setting;
     EXPECT_EQ(names.front(), L"p150");
@@ -250,7 +231,7 @@ TEST_F(ConsumerListTest, AtMostAHundredSlotsAndZeroTurnsTheListOff) {
     EXPECT_EQ(listBag().getInt(L"numConsumers"), 100);
   }
   recorder_.clear();
-  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 200.0f, 0);
+  listConsumers(ProcessKind::Cpu, &snapshot, table, 200.0f, 0);
   EXPECT_TRUE(recorder_.lines(0).empty());
   EXPECT_TRUE(recorder_.of(Event::Broadcast).empty());
 }
@@ -267,7 +248,6 @@ TEST(SessionMetrics, NoFigureFromAnEmptyWholeAndHugeSumsAndSharesSaturate) {
   for (size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(message.bagAt(i).getInt64(i < 2 ? L"cpu" : L"mem", -1), 0) << i;
   }
-  EXPECT_EQ(truncatedPercent(99, 10000), 0);  // 0.99 % truncates to 0
   EXPECT_EQ(truncatedPercent(INT64_MAX, 1), INT64_MAX);
   sums.add(3, INT64_MAX, INT64_MAX);
   sums.add(3, 5, 5);
@@ -275,7 +255,7 @@ TEST(SessionMetrics, NoFigureFromAnEmptyWholeAndHugeSumsAndSharesSaturate) {
   EXPECT_EQ(sums.find(3)->privateBytes, INT64_MAX);
 }
 
-TEST(ProcessorTimesTest, FailedQueriesReportFailure) {
+TEST(ProcessorTimesTest, FailedQueriesFailAndCountersCappedAtTheirMaximumStillGiveTheGrowthOfTheOthers) {
   ProcessorTimes sums;
   EXPECT_FALSE(addProcessorTimes([](PVOID, ULONG, PULONG) { return static_cast<LONG>(0xC0000001u); }, sums));
   // Still too small after growing: the second answer is not trusted either.
@@ -289,10 +269,7 @@ TEST(ProcessorTimesTest, FailedQueriesReportFailure) {
       sums));
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(sums.total, 0);
-  EXPECT_EQ(sums.idle, 0);
-}
 
-TEST(ProcessorTimesTest, CountersCappedAtTheirMaximumStillGiveTheGrowthOfTheOthers) {
   // Processor 0's counters are stuck at the largest value the system reports; processor 1's
   // grow by 300 (100 of it idle) between the two readings. The sums wrap rather than overflow.
   constexpr int64_t kMax = INT64_MAX;

@@ -206,7 +206,6 @@ class WatchFaultsTest : public watch_test::WatchFixture {
   // gives exactly the clean figures.
   void expectCleanFiguresReturn() {
     faults_.restoreOriginals();
-    recorder_.clear();
     ASSERT_TRUE(tick());
     faults_.advance(300, true);  // 30 % busy; two processes use up to 150 ticks of it each
     recorder_.clear();

@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -88,22 +89,12 @@ class Recorder : public CORE::HostObserver {
   }
   // Events of the kind whose text starts with `prefix` (all of them for an empty prefix).
   size_t count(Event::Kind kind, const std::wstring& prefix = {}) const {
-    size_t n = 0;
-    for (const Event& e : of(kind)) n += e.text.starts_with(prefix) ? 1 : 0;
-    return n;
+    return std::ranges::count_if(of(kind), [&](const Event& e) { return e.text.starts_with(prefix); });
   }
   // Log lines, logger lines and loaded notices, in order.
   std::vector<Event> logged() const { return select(isLogged); }
-  std::vector<std::wstring> texts() const {
-    std::vector<std::wstring> out;
-    for (const Event& e : logged()) out.push_back(e.text);
-    return out;
-  }
-  size_t count(const Match& match) const {
-    size_t n = 0;
-    for (const Event& e : logged()) n += match(e) ? 1 : 0;
-    return n;
-  }
+  std::vector<std::wstring> texts() const { return field(logged(), &Event::text); }
+  size_t count(const Match& match) const { return std::ranges::count_if(logged(), match); }
   size_t count(const std::wstring& text) const {
     return count([&](const Event& e) { return e.text == text; });
   }
@@ -111,9 +102,7 @@ class Recorder : public CORE::HostObserver {
   bool waitFor(const Match& match) const {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-      for (const Event& e : events_)
-        if (isLogged(e) && match(e)) return true;
-      return false;
+      return std::ranges::any_of(events_, [&](const Event& e) { return isLogged(e) && match(e); });
     });
   }
   bool waitFor(const std::wstring& text) const {
@@ -121,23 +110,13 @@ class Recorder : public CORE::HostObserver {
   }
   // Log texts at `level` or above, in order.
   std::vector<std::wstring> lines(int level = 2) const {
-    std::vector<std::wstring> out;
-    for (const Event& e : of(Event::Log))
-      if (e.level >= level) out.push_back(e.text);
-    return out;
+    return field(select([&](const Event& e) { return e.kind == Event::Log && e.level >= level; }), &Event::text);
   }
   // Values written to the registry value `name`, in order.
   std::vector<std::wstring> writes(const std::wstring& name) const {
-    std::vector<std::wstring> values;
-    for (const Event& e : of(Event::RegWrite))
-      if (e.text == name) values.push_back(e.value);
-    return values;
+    return field(select([&](const Event& e) { return e.kind == Event::RegWrite && e.text == name; }), &Event::value);
   }
-  std::vector<uint32_t> periods() const {
-    std::vector<uint32_t> out;
-    for (const Event& e : of(Event::TimerStart)) out.push_back(e.period);
-    return out;
-  }
+  std::vector<uint32_t> periods() const { return field(of(Event::TimerStart), &Event::period); }
 
  private:
   std::vector<Event> select(const Match& keep) const {
@@ -145,6 +124,13 @@ class Recorder : public CORE::HostObserver {
     std::vector<Event> out;
     for (const Event& e : events_)
       if (keep(e)) out.push_back(e);
+    return out;
+  }
+  // One field of each event.
+  template <typename T>
+  static std::vector<T> field(const std::vector<Event>& events, T Event::*member) {
+    std::vector<T> out;
+    for (const Event& e : events) out.push_back(e.*member);
     return out;
   }
   static bool isLogged(const Event& e) {

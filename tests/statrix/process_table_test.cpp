@@ -23,16 +23,10 @@ using watch_test::Event;
 
 constexpr uint64_t kGiB = 1ull << 30;
 
+// A process of 1 GiB working set and 6 GiB of private pages (beyond 32 bits: summed at full width).
 FakeProcess proc(uint64_t pid, int64_t cpuTime, uint32_t session = 1, int64_t createTime = 1000) {
-  FakeProcess p;
-  p.pid = pid;
-  p.createTime = createTime;
-  p.userTime = cpuTime / 2;
-  p.kernelTime = cpuTime - cpuTime / 2;
-  p.sessionId = session;
-  p.workingSetPrivate = static_cast<int64_t>(kGiB);
-  p.privatePageCount = 6 * kGiB;  // beyond 32 bits: summed at full width
-  return p;
+  // pid, createTime, userTime, kernelTime, workingSetPrivate, sessionId, privatePageCount
+  return {pid, createTime, cpuTime / 2, cpuTime - cpuTime / 2, static_cast<int64_t>(kGiB), session, 6 * kGiB};
 }
 
 class ProcessTableTest : public ::testing::Test {
@@ -148,10 +142,7 @@ TEST_F(ProcessTableTest, CpuTimesAtTheCounterMaximumNeitherOverflowNorLoseTheSha
 // Process n of a consumer list, named "pn", using no memory. Its pid is one no system hands out,
 // so every owner reads "SYSTEM" without touching real processes. 1 unit of CPU time is 0.01 %.
 FakeProcess consumer(uint64_t n, int64_t cpuTime) {
-  FakeProcess p = proc(0x7FFF0000 + n, cpuTime);
-  p.workingSetPrivate = 0;
-  p.name = L"p" + std::to_wstring(n) + L".exe";
-  return p;
+  return {.pid = 0x7FFF0000 + n, .createTime = 1, .userTime = cpuTime, .name = L"p" + std::to_wstring(n) + L".exe"};
 }
 
 class ConsumerListTest : public ProcessTableTest {

@@ -158,7 +158,6 @@ class WatchFaultsTest : public watch_test::WatchFixture {
     setSetting(L"ProcessMemoryPercentage", L"10");
     tree_.activate();
     startWatch();
-    recorder_.clear();
   }
 
   // One pass, then the checks that hold whatever the faults did: the timer still runs and the

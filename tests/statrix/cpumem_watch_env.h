@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -34,8 +35,8 @@ inline const std::filesystem::path& temporaryRegistry() {
   return root;
 }
 
-// One thing the module did: a log line (text, level, source), a line of the thread layer's
-// logger (External: text, level, source = component), the library-loaded notice (Loaded), a
+// One thing the module did: a log line (text, level), a line of the thread layer's logger
+// (External: text, level), the library-loaded notice (Loaded), a
 // broadcast (text = second name), a registry write (text = value name, value), a timer start
 // (period) or a help-desk message.
 struct Event {
@@ -45,7 +46,6 @@ struct Event {
   std::wstring value{};
   uint32_t period = 0;
   CORE::PropertyBag bag{};
-  std::wstring source{};
 };
 using Match = std::function<bool(const Event&)>;
 
@@ -54,22 +54,18 @@ using Match = std::function<bool(const Event&)>;
 class Recorder : public CORE::HostObserver {
  public:
   Recorder() : previous_(CORE::corelogExternal) {
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      current() = this;
-    }
+    makeCurrent(this);
     CORE::corelogExternal = &Recorder::external;
     CORE::setHostObserver(this);
   }
   ~Recorder() override {
     CORE::setHostObserver(nullptr);
     CORE::corelogExternal = previous_;
-    std::lock_guard<std::mutex> hold(mutex_);
-    current() = nullptr;
+    makeCurrent(nullptr);
   }
 
-  void onSysMessage(int level, const std::wstring& source, const std::wstring& text) override {
-    add({.kind = Event::Log, .text = text, .level = level, .source = source});
+  void onSysMessage(int level, const std::wstring&, const std::wstring& text) override {
+    add({.kind = Event::Log, .text = text, .level = level});
   }
   void onLoaded(const std::wstring& name) override { add({.kind = Event::Loaded, .text = name, .level = -1}); }
   void onBroadcast(const CORE::corestring&, const CORE::corestring& name2, const CORE::PropertyBag& bag) override {
@@ -81,7 +77,7 @@ class Recorder : public CORE::HostObserver {
   void onTimerStart(uint32_t periodMs) override { add({.kind = Event::TimerStart, .period = periodMs}); }
   // The sink of the stand-in help-desk worker.
   static void sink(const CORE::corestring&, const CORE::corestring& op, const CORE::PropertyBag& bag) {
-    addToCurrent({.kind = Event::Message, .text = op.str(), .bag = bag});
+    add({.kind = Event::Message, .text = op.str(), .bag = bag});
   }
 
   void clear() {
@@ -89,36 +85,16 @@ class Recorder : public CORE::HostObserver {
     events_.clear();
   }
   std::vector<Event> of(Event::Kind kind) const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    std::vector<Event> out;
-    for (const Event& e : events_)
-      if (e.kind == kind) out.push_back(e);
-    return out;
+    return select([&](const Event& e) { return e.kind == kind; });
   }
   // Events of the kind whose text starts with `prefix` (all of them for an empty prefix).
   size_t count(Event::Kind kind, const std::wstring& prefix = {}) const {
-    size_t n = 0;
-    for (const Event& e : of(kind)) n += e.text.starts_with(prefix) ? 1 : 0;
-    return n;
+    return std::ranges::count_if(of(kind), [&](const Event& e) { return e.text.starts_with(prefix); });
   }
   // Log lines, logger lines and loaded notices, in order.
-  std::vector<Event> logged() const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    std::vector<Event> out;
-    for (const Event& e : events_)
-      if (isLogged(e)) out.push_back(e);
-    return out;
-  }
-  std::vector<std::wstring> texts() const {
-    std::vector<std::wstring> out;
-    for (const Event& e : logged()) out.push_back(e.text);
-    return out;
-  }
-  size_t count(const Match& match) const {
-    size_t n = 0;
-    for (const Event& e : logged()) n += match(e) ? 1 : 0;
-    return n;
-  }
+  std::vector<Event> logged() const { return select(isLogged); }
+  std::vector<std::wstring> texts() const { return field(logged(), &Event::text); }
+  size_t count(const Match& match) const { return std::ranges::count_if(logged(), match); }
   size_t count(const std::wstring& text) const {
     return count([&](const Event& e) { return e.text == text; });
   }
@@ -126,9 +102,7 @@ class Recorder : public CORE::HostObserver {
   bool waitFor(const Match& match) const {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-      for (const Event& e : events_)
-        if (isLogged(e) && match(e)) return true;
-      return false;
+      return std::ranges::any_of(events_, [&](const Event& e) { return isLogged(e) && match(e); });
     });
   }
   bool waitFor(const std::wstring& text) const {
@@ -136,52 +110,50 @@ class Recorder : public CORE::HostObserver {
   }
   // Log texts at `level` or above, in order.
   std::vector<std::wstring> lines(int level = 2) const {
-    std::vector<std::wstring> out;
-    for (const Event& e : of(Event::Log))
-      if (e.level >= level) out.push_back(e.text);
-    return out;
+    return field(select([&](const Event& e) { return e.kind == Event::Log && e.level >= level; }), &Event::text);
   }
   // Values written to the registry value `name`, in order.
   std::vector<std::wstring> writes(const std::wstring& name) const {
-    std::vector<std::wstring> values;
-    for (const Event& e : of(Event::RegWrite))
-      if (e.text == name) values.push_back(e.value);
-    return values;
+    return field(select([&](const Event& e) { return e.kind == Event::RegWrite && e.text == name; }), &Event::value);
   }
-  std::vector<uint32_t> periods() const {
-    std::vector<uint32_t> out;
-    for (const Event& e : of(Event::TimerStart)) out.push_back(e.period);
-    return out;
-  }
+  std::vector<uint32_t> periods() const { return field(of(Event::TimerStart), &Event::period); }
 
  private:
+  std::vector<Event> select(const Match& keep) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<Event> out;
+    for (const Event& e : events_)
+      if (keep(e)) out.push_back(e);
+    return out;
+  }
+  // One field of each event.
+  template <typename T>
+  static std::vector<T> field(const std::vector<Event>& events, T Event::*member) {
+    std::vector<T> out;
+    for (const Event& e : events) out.push_back(e.*member);
+    return out;
+  }
   static bool isLogged(const Event& e) {
     return e.kind == Event::Log || e.kind == Event::External || e.kind == Event::Loaded;
   }
-  static void external(const wchar_t* component, int level, const wchar_t* format, const CORE::FormatArg* args,
-                       size_t count) {
-    addToCurrent({.kind = Event::External, .text = CORE::formatMessage(format, args, count), .level = level,
-                  .source = component ? component : L""});
+  static void external(const wchar_t*, int level, const wchar_t* format, const CORE::FormatArg* args, size_t count) {
+    add({.kind = Event::External, .text = CORE::formatMessage(format, args, count), .level = level});
   }
-  // The mutex is static so that the static entry points reach the current recorder safely.
-  static void addToCurrent(Event e) {
+  // Every event goes to the current recorder. The mutex and the pointer are static so that the
+  // static entry points reach it safely.
+  static void add(Event e) {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (Recorder* r = current()) r->push(std::move(e));
+    if (current_ == nullptr) return;
+    current_->events_.push_back(std::move(e));
+    current_->changed_.notify_all();
   }
-  void add(Event e) {
+  static void makeCurrent(Recorder* recorder) {
     std::lock_guard<std::mutex> hold(mutex_);
-    push(std::move(e));
-  }
-  void push(Event e) {
-    events_.push_back(std::move(e));
-    changed_.notify_all();
-  }
-  static Recorder*& current() {
-    static Recorder* instance = nullptr;
-    return instance;
+    current_ = recorder;
   }
 
   static inline std::mutex mutex_;
+  static inline Recorder* current_ = nullptr;
   mutable std::condition_variable changed_;
   std::vector<Event> events_;
   CORE::corelogExternalFn previous_;
@@ -220,7 +192,10 @@ class WatchFixture : public ::testing::Test {
     ASSERT_TRUE(CORE::installSinkWorker(L"AgentHelpDesk", &Recorder::sink));
   }
   void TearDown() override {
-    stopWatch();
+    if (watch_ != nullptr) {
+      watch_->stop();
+      watch_->Release();
+    }
     WatchState::setWalkHookForTesting(nullptr);
     CORE::removeSinkWorker(L"AgentHelpDesk");
   }
@@ -237,12 +212,6 @@ class WatchFixture : public ::testing::Test {
     recorder_.clear();
     watch_ = new PerfmonScheduler();
     watch_->start();
-  }
-  void stopWatch() {
-    if (watch_ == nullptr) return;
-    watch_->stop();
-    watch_->Release();
-    watch_ = nullptr;
   }
   // One pass; true when it ran and succeeded.
   bool tick() { return CORE::tickTimers() == std::vector<bool>{true}; }

@@ -23,24 +23,20 @@ using watch_test::Event;
 
 constexpr uint64_t kGiB = 1ull << 30;
 
+// A process of 1 GiB working set and 6 GiB of private pages (beyond 32 bits: summed at full width).
 FakeProcess proc(uint64_t pid, int64_t cpuTime, uint32_t session = 1, int64_t createTime = 1000) {
-  FakeProcess p;
-  p.pid = pid;
-  p.createTime = createTime;
-  p.userTime = cpuTime / 2;
-  p.kernelTime = cpuTime - cpuTime / 2;
-  p.sessionId = session;
-  p.workingSetPrivate = static_cast<int64_t>(kGiB);
-  p.privatePageCount = 6 * kGiB;  // beyond 32 bits: summed at full width
-  return p;
+  // pid, createTime, userTime, kernelTime, workingSetPrivate, sessionId, privatePageCount
+  return {pid, createTime, cpuTime / 2, cpuTime - cpuTime / 2, static_cast<int64_t>(kGiB), session, 6 * kGiB};
 }
 
 class ProcessTableTest : public ::testing::Test {
  protected:
-  // One pass: the walk with the given interval and memory, then the purge.
+  // One pass: the walk with the given interval and memory, then the purge. The snapshot stays
+  // for the consumer lists.
   void pass(const std::vector<FakeProcess>& processes, int64_t systemDelta = 10000, uint64_t totalPhys = 4 * kGiB) {
     ++stamp;
-    table.updateProcesses(buildSnapshot(processes), WalkInputs{stamp, systemDelta, totalPhys, 0, 0}, L"*", sessions);
+    snapshot = buildSnapshot(processes);
+    table.updateProcesses(snapshot, WalkInputs{stamp, systemDelta, totalPhys, 0, 0}, L"*", sessions);
     table.purgeProcesses(stamp);
   }
   const ProcessRecord& record(uint32_t pid) {
@@ -51,28 +47,26 @@ class ProcessTableTest : public ::testing::Test {
   }
 
   ProcessTable table;
+  ProcessSnapshot snapshot;
   SessionSums sessions;
   uint32_t stamp = 100;
 };
 
-TEST_F(ProcessTableTest, NewAndReusedPidsStartWithoutCpuShare) {
+TEST_F(ProcessTableTest, CpuShareEdges) {
+  // New and reused pids start without a share.
   pass({proc(42, 5000), proc(7, 1000, 1, 111)});
-  EXPECT_TRUE(record(42).isNew);
   EXPECT_EQ(record(42).cpuPercent, 0.0f);
   EXPECT_EQ(record(42).memPercent, 25.0f);  // valid at once
 
   // pid 7 now belongs to another process with more CPU time than the old one had: none of it
   // is this pass's share.
   pass({proc(42, 7500), proc(7, 9000, 1, 222)});
-  EXPECT_FALSE(record(42).isNew);
   EXPECT_EQ(record(42).cpuPercent, 25.0f);
   EXPECT_TRUE(record(7).isNew);
   EXPECT_EQ(record(7).cpuPercent, 0.0f);
   pass({proc(42, 7500), proc(7, 10000, 1, 222)});
   EXPECT_EQ(record(7).cpuPercent, 10.0f);
-}
 
-TEST_F(ProcessTableTest, CpuShareEdges) {
   pass({proc(1, 1000), proc(2, 5000), proc(3, 1000)});
   // pid 1 grew by more than the interval: capped at exactly 100. pid 2 went backwards: 0.
   pass({proc(1, 26000), proc(2, 4000), proc(3, 4333)});
@@ -89,7 +83,7 @@ TEST_F(ProcessTableTest, CpuShareEdges) {
   EXPECT_EQ(record(1).cpuPercent, 10.0f);
 }
 
-TEST_F(ProcessTableTest, SessionSumsLeaveOutSessionZeroAndTheIdleProcess) {
+TEST_F(ProcessTableTest, SessionSumsLeaveOutSessionZeroAndTheIdleProcessAndPurgeDropsTheUnseen) {
   pass({proc(0, 0, 3), proc(10, 0, 2), proc(11, 0, 1), proc(12, 0, 0), proc(13, 0, 2)});
   pass({proc(0, 9000, 3), proc(10, 1000, 2), proc(11, 500, 1), proc(12, 9000, 0), proc(13, 250, 2)});
   EXPECT_EQ(table.find(0), nullptr);
@@ -100,41 +94,28 @@ TEST_F(ProcessTableTest, SessionSumsLeaveOutSessionZeroAndTheIdleProcess) {
   EXPECT_EQ(sessions.sessions()[1].cpuTime, 1250);
   EXPECT_EQ(sessions.sessions()[1].privateBytes, static_cast<int64_t>(12 * kGiB));
 
-  pass({proc(10, 1000, 2)});  // session 1's process has gone, and so has the session
+  // Session 1's process has gone, and so has the session. As many processes as before, in any
+  // order: the size stays the same, the purge must still run.
+  pass({proc(16, 0, 2), proc(10, 1000, 2), proc(14, 0, 2), proc(15, 0, 2)});
   ASSERT_EQ(sessions.sessions().size(), 1u);
   EXPECT_EQ(sessions.sessions()[0].sessionId, 2u);
-}
-
-TEST_F(ProcessTableTest, PurgeDropsEveryRecordThePassDidNotSee) {
-  pass({proc(1, 0), proc(2, 0), proc(3, 0)});
-  pass({proc(3, 0), proc(1, 0)});  // any order
-  EXPECT_EQ(table.find(2), nullptr);
-  // One process exits as another starts: the size stays the same, the purge must still run.
-  pass({proc(1, 0), proc(4, 0)});
-  EXPECT_EQ(table.find(3), nullptr);
-  EXPECT_EQ(table.size(), 2u);
+  EXPECT_EQ(table.find(11), nullptr);
+  EXPECT_EQ(table.size(), 4u);
 }
 
 TEST_F(ProcessTableTest, SteadyWalkAllocatesNothing) {
   std::vector<FakeProcess> processes;
   for (uint64_t pid = 4; pid < 2000; pid += 4) processes.push_back(proc(pid, 0, static_cast<uint32_t>(pid % 5)));
-  const ProcessSnapshot snapshot = buildSnapshot(processes);
+  pass(processes);
   const CORE::corestring nameList(L"*");
-  table.updateProcesses(snapshot, WalkInputs{1, 10000, 8 * kGiB, 0, 0}, nameList, sessions);
-
   const size_t before = allocationCount();
-  table.updateProcesses(snapshot, WalkInputs{2, 10000, 8 * kGiB, 0, 0}, nameList, sessions);
-  table.purgeProcesses(2);
+  table.updateProcesses(snapshot, WalkInputs{++stamp, 10000, 8 * kGiB, 0, 0}, nameList, sessions);
+  table.purgeProcesses(stamp);
   EXPECT_EQ(allocationCount() - before, 0u);
 }
 
 TEST(ProcessSnapshotTest, WalkNeverLeavesTheBuffer) {
-  FakeProcess named = proc(77, 0);
-  named.name = L"svc host.exe";
-  SnapshotBytes bytes = buildSnapshotBytes({proc(1, 0), named, proc(3, 0)});
-  const ProcessEntryView second(bytes.data.get() + bytes.offsets[1]);
-  EXPECT_EQ(std::wstring(second.imageNameBuffer(), second.imageNameChars()), L"svc host.exe");
-
+  SnapshotBytes bytes = buildSnapshotBytes({proc(1, 0), proc(77, 0), proc(3, 0)});
   // The second entry's link points past the end of the buffer: the walk ends there.
   const auto beyond = static_cast<uint32_t>(bytes.size);
   std::memcpy(bytes.data.get() + bytes.offsets[1], &beyond, sizeof(beyond));
@@ -156,33 +137,14 @@ TEST_F(ProcessTableTest, CpuTimesAtTheCounterMaximumNeitherOverflowNorLoseTheSha
   EXPECT_EQ(sessions.sessions()[0].cpuTime, 2500);
 }
 
-// Process ids no system hands out, so every owner reads "SYSTEM" without touching real processes.
-constexpr uint64_t kUnusedPid = 0x7FFF0000;
-constexpr int64_t kInterval = 10000;  // systemDelta of every pass: 1 unit of CPU time = 0.01 %
-
-// Process n of a consumer list, named "pn".
+// Process n of a consumer list, named "pn", using no memory. Its pid is one no system hands out,
+// so every owner reads "SYSTEM" without touching real processes. 1 unit of CPU time is 0.01 %.
 FakeProcess consumer(uint64_t n, int64_t cpuTime) {
-  FakeProcess p;
-  p.pid = kUnusedPid + n;
-  p.createTime = 1;
-  p.userTime = cpuTime;
-  p.workingSetPrivate = 0;
-  p.name = L"p" + std::to_wstring(n) + L".exe";
-  return p;
+  return {.pid = 0x7FFF0000 + n, .createTime = 1, .userTime = cpuTime, .name = L"p" + std::to_wstring(n) + L".exe"};
 }
 
-class ConsumerListTest : public ::testing::Test {
+class ConsumerListTest : public ProcessTableTest {
  protected:
-  // Walks `before` and then `after`, so that each process of `after` already seen has the share
-  // of its CPU time growth; the snapshot of the second walk stays for the list.
-  void walk(const std::vector<FakeProcess>& before, const std::vector<FakeProcess>& after) {
-    SessionSums sums;
-    const ProcessSnapshot first = buildSnapshot(before);
-    table_.updateProcesses(first, WalkInputs{1, kInterval, 1000, 0, 0}, L"", sums);
-    snapshot_ = buildSnapshot(after);
-    table_.updateProcesses(snapshot_, WalkInputs{2, kInterval, 1000, 0, 0}, L"", sums);
-    table_.purgeProcesses(2);
-  }
   // The process names of the "High" lines, in order.
   std::vector<std::wstring> listed() const {
     std::vector<std::wstring> names;
@@ -193,44 +155,34 @@ class ConsumerListTest : public ::testing::Test {
     }
     return names;
   }
-  // The bag of the one broadcast since the last clear, which must be a list.
-  CORE::PropertyBag listBag() const {
-    const auto all = recorder_.of(Event::Broadcast);
-    EXPECT_EQ(all.size(), 1u);
-    if (all.empty()) return {};
-    EXPECT_EQ(all.back().text, L"PROCESS-LIST");
-    return all.back().bag;
-  }
 
-  ProcessTable table_;
-  ProcessSnapshot snapshot_;
   watch_test::Recorder recorder_;
 };
 
 TEST_F(ConsumerListTest, DescendingWithTiesInSnapshotOrderAndZeroRoundedSharesLeftOut) {
   // Shares: p1 20 %, p2 40 %, p3 40 %, p4 0.3 % (rounds to 0), p5 20 %.
-  walk({consumer(1, 0), consumer(2, 0), consumer(3, 0), consumer(4, 0), consumer(5, 0)},
-       {consumer(1, 2000), consumer(2, 4000), consumer(3, 4000), consumer(4, 30), consumer(5, 2000)});
-  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 80.3f, 3);
+  pass({consumer(1, 0), consumer(2, 0), consumer(3, 0), consumer(4, 0), consumer(5, 0)});
+  pass({consumer(1, 2000), consumer(2, 4000), consumer(3, 4000), consumer(4, 30), consumer(5, 2000)});
+  listConsumers(ProcessKind::Cpu, &snapshot, table, 80.3f, 3);
   // p5 equals the last slot (p1) and does not displace it.
   EXPECT_EQ(listed(), (std::vector<std::wstring>{L"p2", L"p3", L"p1"}));
   EXPECT_EQ(recorder_.count(Event::Log, L"Missing CPU use"), 0u);  // 80.3 - 120 is no gap
-  EXPECT_EQ(listBag().getBag(L"2").get(L"PROCESSNAME").str(), L"p1");
 }
 
 TEST_F(ConsumerListTest, ACpuGapUnderTenPointsIsNotAnalysedAndWithoutNewProcessesWentToAnExitedOne) {
-  walk({consumer(1, 0)}, {consumer(1, 1000)});  // 10 %
-  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 19.9f, 10);
-  listConsumers(ProcessKind::Memory, &snapshot_, table_, 90.0f, 10);  // memory has no gap analysis
+  pass({consumer(1, 0)});
+  pass({consumer(1, 1000)});  // 10 %
+  listConsumers(ProcessKind::Cpu, &snapshot, table, 19.9f, 10);
+  listConsumers(ProcessKind::Memory, &snapshot, table, 90.0f, 10);  // memory has no gap analysis
   EXPECT_EQ(recorder_.count(Event::Log, L"Missing"), 0u);
-  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 25.0f, 10);
+  listConsumers(ProcessKind::Cpu, &snapshot, table, 25.0f, 10);
   EXPECT_EQ(recorder_.count(Event::Log, L"Missing CPU use: 15.0%; probably consumed by a process that has exited"), 1u);
 
   recorder_.clear();
-  listConsumers(ProcessKind::Cpu, nullptr, table_, 25.0f, 10);
+  listConsumers(ProcessKind::Cpu, nullptr, table, 25.0f, 10);
   EXPECT_EQ(recorder_.lines(),
             std::vector<std::wstring>{L"Missing CPU use: 25.0%; probably consumed by a process that has exited"});
-  EXPECT_EQ(listBag().getInt(L"numConsumers", -1), 0);
+  EXPECT_EQ(recorder_.of(Event::Broadcast).at(0).bag.getInt(L"numConsumers", -1), 0);
 }
 
 TEST_F(ConsumerListTest, AtMostAHundredSlotsAndZeroTurnsTheListOff) {
@@ -239,18 +191,16 @@ TEST_F(ConsumerListTest, AtMostAHundredSlotsAndZeroTurnsTheListOff) {
     before.push_back(consumer(n, 0));
     after.push_back(consumer(n, static_cast<int64_t>(n)));  // n * 0.01 %, 1..1.5 %
   }
-  walk(before, after);
-  for (uint32_t setting : {500u, 0xFFFFFFFFu}) {  // also a setting stored from "-1"
-    recorder_.clear();
-    listConsumers(ProcessKind::Cpu, &snapshot_, table_, 200.0f, setting);
-    const auto names = listed();
-    ASSERT_EQ(names.size(), 100u) << setting;
-    EXPECT_EQ(names.front(), L"p150");
-    EXPECT_EQ(names.back(), L"p51");
-    EXPECT_EQ(listBag().getInt(L"numConsumers"), 100);
-  }
+  pass(before);
+  pass(after);
+  listConsumers(ProcessKind::Cpu, &snapshot, table, 200.0f, 0xFFFFFFFFu);  // stored from "-1"
+  const auto names = listed();
+  ASSERT_EQ(names.size(), 100u);
+  EXPECT_EQ(names.front(), L"p150");
+  EXPECT_EQ(names.back(), L"p51");
+  EXPECT_EQ(recorder_.of(Event::Broadcast).at(0).bag.getInt(L"numConsumers"), 100);
   recorder_.clear();
-  listConsumers(ProcessKind::Cpu, &snapshot_, table_, 200.0f, 0);
+  listConsumers(ProcessKind::Cpu, &snapshot, table, 200.0f, 0);
   EXPECT_TRUE(recorder_.lines(0).empty());
   EXPECT_TRUE(recorder_.of(Event::Broadcast).empty());
 }
@@ -264,10 +214,7 @@ TEST(SessionMetrics, NoFigureFromAnEmptyWholeAndHugeSumsAndSharesSaturate) {
   addSessionCpuMetrics(message, sums, 0);
   addSessionMemMetrics(message, sums, 0);
   ASSERT_EQ(message.size(), 4u);  // cpu of sessions 1 and 2, then their mem
-  for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(message.bagAt(i).getInt64(i < 2 ? L"cpu" : L"mem", -1), 0) << i;
-  }
-  EXPECT_EQ(truncatedPercent(99, 10000), 0);  // 0.99 % truncates to 0
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(message.bagAt(i).getInt64(i < 2 ? L"cpu" : L"mem", -1), 0) << i;
   EXPECT_EQ(truncatedPercent(INT64_MAX, 1), INT64_MAX);
   sums.add(3, INT64_MAX, INT64_MAX);
   sums.add(3, 5, 5);
@@ -275,7 +222,7 @@ TEST(SessionMetrics, NoFigureFromAnEmptyWholeAndHugeSumsAndSharesSaturate) {
   EXPECT_EQ(sums.find(3)->privateBytes, INT64_MAX);
 }
 
-TEST(ProcessorTimesTest, FailedQueriesReportFailure) {
+TEST(ProcessorTimesTest, FailedQueriesFailAndCountersCappedAtTheirMaximumStillGiveTheGrowthOfTheOthers) {
   ProcessorTimes sums;
   EXPECT_FALSE(addProcessorTimes([](PVOID, ULONG, PULONG) { return static_cast<LONG>(0xC0000001u); }, sums));
   // Still too small after growing: the second answer is not trusted either.
@@ -289,10 +236,7 @@ TEST(ProcessorTimesTest, FailedQueriesReportFailure) {
       sums));
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(sums.total, 0);
-  EXPECT_EQ(sums.idle, 0);
-}
 
-TEST(ProcessorTimesTest, CountersCappedAtTheirMaximumStillGiveTheGrowthOfTheOthers) {
   // Processor 0's counters are stuck at the largest value the system reports; processor 1's
   // grow by 300 (100 of it idle) between the two readings. The sums wrap rather than overflow.
   constexpr int64_t kMax = INT64_MAX;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -46,12 +45,11 @@ const std::string kMissing = "<missing>", kDirectory = "<directory>";
 // `text` cut at a random place (possibly to nothing).
 std::string cut(const std::string& text, std::mt19937& random) { return text.substr(0, random() % text.size()); }
 
-// The tree's live figures and the faults applied to them. Only one thread uses an instance.
+// The tree's live figures and the faults applied to them, starting from the clean tree. Only one
+// thread uses an instance.
 class FaultyTree {
  public:
-  FaultyTree(FixtureTree& tree, uint32_t seed) : tree_(tree), random_(seed) {
-    for (size_t i = 0; i < kProcesses; ++i) processes_[i] = original(i);
-  }
+  FaultyTree(FixtureTree& tree, uint32_t seed) : random(seed), tree_(tree) { restoreOriginals(); }
 
   // A pass interval of 1000 clock ticks, `busy` of them busy; `stat` and `meminfo` are whole
   // again, so their faults last one pass. With `processTimes`, two processes use up to half of
@@ -61,50 +59,50 @@ class FaultyTree {
     cpu_.idle += 1000 - busy;
     writeWholeStatAndMeminfo();
     for (int k = 0; processTimes && k < 2; ++k) {
-      const size_t i = random_() % kProcesses;
-      processes_[i].utime += random_() % (busy / 2 + 1);
-      tree_.removeProcess(processes_[i].pid);  // whatever faults it had are gone with it
-      tree_.addProcess(processes_[i]);
+      const size_t i = random() % kProcesses;
+      processes[i].utime += random() % (busy / 2 + 1);
+      tree_.removeProcess(processes[i].pid);  // whatever faults it had are gone with it
+      tree_.addProcess(processes[i]);
     }
   }
 
   // One fault on a random process, or on `stat` or `meminfo`.
   void injectFault() {
-    FakeProcess& p = processes_[random_() % kProcesses];
+    FakeProcess& p = processes[random() % kProcesses];
     const std::string dir = std::to_string(p.pid) + "/";
     const std::string stat = FixtureTree::statText(p);
-    const size_t fault = random_() % 15;
+    const size_t fault = random() % 15;
     if (fault == 0) {
       tree_.removeProcess(p.pid);  // ended
     } else if (fault == 1) {
       // Ended and a new process started under its pid, with less CPU time than the old one.
       tree_.removeProcess(p.pid);
       p.starttime += 100;
-      p.utime = random_() % 20;
+      p.utime = random() % 20;
       tree_.addProcess(p);
     } else {
       // A file replaced: cut, grown, garbled, missing or a directory now.
       std::string meminfo = meminfo_;
       meminfo[meminfo.find("kB") - 3] = 'x';  // a letter in MemTotal
       const std::pair<std::string, std::string> faults[] = {
-          {dir + "stat", cut(stat, random_)},
+          {dir + "stat", cut(stat, random)},
           {dir + "stat", stat + " 1 2 3 4 5 6 7 8 9\nmore 1 2\n"},
           {dir + "stat", kDirectory},
           {dir + "statm", kDirectory},
           {dir + "statm", "262 25"},
-          {dir + "status", cut(FixtureTree::statusText(p), random_)},
+          {dir + "status", cut(FixtureTree::statusText(p), random)},
           {dir + "status", kMissing},
           {dir + "sessionid", kMissing},
           {"meminfo", kMissing},
           {"meminfo", kDirectory},
-          {"meminfo", cut(meminfo_, random_)},
+          {"meminfo", cut(meminfo_, random)},
           {"meminfo", meminfo},
           {"stat", kMissing},
           {"stat", kDirectory},
-          {"stat", cut(stat_, random_)},
+          {"stat", cut(stat_, random)},
           {"stat", "cpu  garbled\nbtime\n"},
       };
-      const auto& [file, text] = faults[random_() % std::size(faults)];
+      const auto& [file, text] = faults[random() % std::size(faults)];
       clear(tree_, file);
       if (text == kDirectory)
         tree_.writeFile(file + "/x", "");
@@ -116,7 +114,7 @@ class FaultyTree {
   // Every file back to the live figures.
   void restore() {
     writeWholeStatAndMeminfo();
-    for (const FakeProcess& p : processes_) {
+    for (const FakeProcess& p : processes) {
       tree_.removeProcess(p.pid);
       tree_.addProcess(p);
     }
@@ -124,12 +122,12 @@ class FaultyTree {
 
   // The clean tree, every process with its original figures.
   void restoreOriginals() {
-    for (size_t i = 0; i < kProcesses; ++i) processes_[i] = original(i);
+    for (size_t i = 0; i < kProcesses; ++i) processes[i] = original(i);
     restore();
   }
 
-  const FakeProcess& process(size_t i) const { return processes_[i]; }
-  std::mt19937& random() { return random_; }
+  FakeProcess processes[kProcesses];
+  std::mt19937 random;
 
  private:
   // Writes `stat` and `meminfo` from the live figures and keeps their texts for the faults.
@@ -147,9 +145,7 @@ class FaultyTree {
   }
 
   FixtureTree& tree_;
-  std::mt19937 random_;
   FakeCpu cpu_{1000, 0, 500, 8000};
-  FakeProcess processes_[kProcesses];
   std::string stat_, meminfo_;  // the whole texts of the live figures
 };
 
@@ -160,10 +156,8 @@ class WatchFaultsTest : public watch_test::WatchFixture {
     setSetting(L"OverallCpuPercentage", L"50");
     setSetting(L"ProcessCpuPercentage", L"20");
     setSetting(L"ProcessMemoryPercentage", L"10");
-    faults_.restoreOriginals();
     tree_.activate();
     startWatch();
-    recorder_.clear();
   }
 
   // One pass, then the checks that hold whatever the faults did: the timer still runs and the
@@ -176,23 +170,22 @@ class WatchFaultsTest : public watch_test::WatchFixture {
     EXPECT_EQ(results[0], !memoryFailed) << "pass " << pass;
     ASSERT_TRUE(state_.watchEnabled()) << "pass " << pass << ": a transient fault switched the watch off";
     ASSERT_EQ(recorder_.count(Event::Log, L"EXCEPTION IN CpuAndMemWatch"), 0u) << "pass " << pass;
-    seen_.memoryFailures += memoryFailed ? 1 : 0;
-    seen_.cpuFigures += recorder_.count(Event::Log, L"System CPU use");
-    seen_.processAlarms += recorder_.count(Event::Log, L"PROCESS_ALARM");
+    memoryFailures_ += memoryFailed ? 1 : 0;
+    cpuFigures_ += recorder_.count(Event::Log, L"System CPU use");
+    processAlarms_ += recorder_.count(Event::Log, L"PROCESS_ALARM");
 
-    expectPercent(state_.cpuPercent(), "system CPU", pass);
-    expectPercent(state_.memPercent(), "memory load", pass);
+    // The watch's own figures (a NaN fails the range check too), the process records, the
+    // registry values, and the overall and session figures of the help-desk message, which goes
+    // out on every pass.
+    std::vector<double> figures{state_.cpuPercent(), state_.memPercent(), static_cast<double>(state_.getCpu()),
+                                static_cast<double>(state_.getMem())};
     for (size_t i = 0; i < kProcesses; ++i) {
       if (const ProcessRecord* record = state_.processes().find(kFirstPid + static_cast<uint32_t>(i))) {
-        expectPercent(record->cpuPercent, "process CPU", pass);
-        expectPercent(record->memPercent, "process memory", pass);
+        figures.insert(figures.end(), {record->cpuPercent, record->memPercent});
       }
     }
-    // The published figures: registry values, and the overall and session figures of the
-    // help-desk message, which goes out on every pass.
-    std::vector<int64_t> figures{state_.getCpu(), state_.getMem()};
     for (const wchar_t* name : {L"CpuPercentage", L"MemoryPercentage"})
-      for (const std::wstring& value : recorder_.writes(name)) figures.push_back(std::stoll(value));
+      for (const std::wstring& value : recorder_.writes(name)) figures.push_back(std::stod(value));
     const std::vector<Event> messages = recorder_.of(Event::Message);
     ASSERT_EQ(messages.size(), 1u) << pass;
     const CORE::PropertyBag& bag = messages[0].bag;
@@ -203,21 +196,15 @@ class WatchFaultsTest : public watch_test::WatchFixture {
       if (name == L"sessionCpuMetric" || name == L"sessionMemMetric")
         figures.push_back(bag.bagAt(k).getInt64(name == L"sessionCpuMetric" ? L"cpu" : L"mem", -1));
     }
-    for (const int64_t figure : figures) EXPECT_TRUE(figure >= 0 && figure <= 100) << figure << ", pass " << pass;
+    for (size_t k = 0; k < figures.size(); ++k)
+      EXPECT_TRUE(figures[k] >= 0 && figures[k] <= 100) << "figure " << k << " = " << figures[k] << ", pass " << pass;
     recorder_.clear();
-  }
-
-  static void expectPercent(float value, const char* what, int pass) {
-    EXPECT_FALSE(std::isnan(value)) << what << ", pass " << pass;
-    EXPECT_GE(value, 0.0f) << what << ", pass " << pass;
-    EXPECT_LE(value, 100.0f) << what << ", pass " << pass;
   }
 
   // After the faults: the clean tree, a baseline pass, then one interval of known figures
   // gives exactly the clean figures.
   void expectCleanFiguresReturn() {
     faults_.restoreOriginals();
-    recorder_.clear();
     ASSERT_TRUE(tick());
     faults_.advance(300, true);  // 30 % busy; two processes use up to 150 ticks of it each
     recorder_.clear();
@@ -225,12 +212,11 @@ class WatchFaultsTest : public watch_test::WatchFixture {
     EXPECT_TRUE(state_.watchEnabled());
     EXPECT_EQ(recorder_.writes(L"CpuPercentage"), std::vector<std::wstring>{L"30"});
     EXPECT_EQ(recorder_.writes(L"MemoryPercentage"), std::vector<std::wstring>{L"60"});
-    EXPECT_EQ(recorder_.count(Event::Log, L"CPU-ALARM"), 0u);
     EXPECT_EQ(state_.processes().size(), kProcesses);
     for (size_t i = 0; i < kProcesses; ++i) {
       const ProcessRecord* record = state_.processes().find(kFirstPid + static_cast<uint32_t>(i));
       ASSERT_NE(record, nullptr) << i;
-      const uint64_t used = faults_.process(i).utime - original(i).utime;
+      const uint64_t used = faults_.processes[i].utime - original(i).utime;
       EXPECT_EQ(record->cpuPercent, static_cast<float>(static_cast<double>(used) * 100.0 / 1000.0)) << i;
       EXPECT_EQ(record->memPercent, static_cast<float>(2.0 * static_cast<double>(i))) << i;
     }
@@ -239,24 +225,22 @@ class WatchFaultsTest : public watch_test::WatchFixture {
   }
 
   // What the passes did, to show that the faults and the evaluations both happened.
-  struct Seen {
-    size_t memoryFailures = 0, cpuFigures = 0, processAlarms = 0;
-  } seen_;
+  size_t memoryFailures_ = 0, cpuFigures_ = 0, processAlarms_ = 0;
   FixtureTree tree_;
   FaultyTree faults_{tree_, 7};
 };
 
 TEST_F(WatchFaultsTest, FaultsBetweenPassesNeverSwitchTheWatchOffNorLeaveTheRange) {
   for (int pass = 0; pass < 160; ++pass) {
-    faults_.advance(faults_.random()() % 1001, true);
+    faults_.advance(faults_.random() % 1001, true);
     for (int k = 0; k < 3; ++k) faults_.injectFault();
     passWithinRange(pass);
     if (HasFatalFailure()) return;
     if (pass % 5 == 4) faults_.restore();
   }
-  EXPECT_GT(seen_.memoryFailures, 0u);
-  EXPECT_GT(seen_.cpuFigures, 30u);
-  EXPECT_GT(seen_.processAlarms, 50u);
+  EXPECT_GT(memoryFailures_, 0u);
+  EXPECT_GT(cpuFigures_, 30u);
+  EXPECT_GT(processAlarms_, 50u);
   expectCleanFiguresReturn();
 }
 
@@ -271,7 +255,7 @@ TEST_F(WatchFaultsTest, FaultsDuringPassesNeverSwitchTheWatchOffNorLeaveTheRange
     FaultyTree faults(tree_, 11);
     try {
       while (!stop.load()) {
-        faults.advance(faults.random()() % 1001, false);
+        faults.advance(faults.random() % 1001, false);
         faults.injectFault();
         if (rounds.fetch_add(1) % 5 == 4) faults.restore();
       }

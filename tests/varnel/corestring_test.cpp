@@ -75,7 +75,7 @@ TEST(Corestring, NumbersBothWaysAndExceptionText) {
   for (const wchar_t* no : {L"0", L"false", L"off", L"", L"1x"}) EXPECT_FALSE(corestring(no).toBool());
 }
 
-TEST(CorestringSystem, ErrorTextsAndModuleName) {
+TEST(CorestringSystem, ErrorTextsLeaveTheLastErrorAlone) {
   SetLastError(1234);
   const corestring known = corestring::formatError(ERROR_ACCESS_DENIED);
   EXPECT_EQ(GetLastError(), 1234u);  // callers may read the code after asking for its text

@@ -1,6 +1,6 @@
-// Tests of varnel's value types: CORE::corestring (UTF-8, matching, splitting, numbers, paths and
-// system texts) and CORE::PropertyBag (order, repeated names, set versus add, nesting,
-// conversions, copies and the error).
+// Tests of varnel's value types: CORE::corestring (matching, splitting, numbers, paths and error
+// texts; its UTF-8 is the shared codec's, tested there) and CORE::PropertyBag (repeated names,
+// set versus add, conversions to a default, deep copies and the error).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,32 +23,9 @@ Texts split(const corestring& s, wchar_t sep, bool trimItems, size_t maxCount = 
   return out;
 }
 
-TEST(CorestringUtf8, RoundTripsNonAsciiAndReplacesInvalidInput) {
-  const std::string utf8 = "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80";  // café 中 😀
-  const corestring s = corestring::fromUtf8(utf8);
-  EXPECT_EQ(s.utf8(), utf8);
-  EXPECT_EQ(s.str(), L"caf\u00e9 \u4e2d \U0001F600");  // a surrogate pair where wchar_t has 2 bytes
-  EXPECT_EQ(corestring::fromUtf8("a\xFF" "b").str(), L"a\uFFFDb");
-  EXPECT_EQ(corestring::fromUtf8("\xC0\xAF").str(), L"\uFFFD\uFFFD");              // overlong "/"
-  EXPECT_EQ(corestring::fromUtf8("\xED\xA0\x80").str(), L"\uFFFD\uFFFD\uFFFD");    // encoded surrogate
-  EXPECT_EQ(corestring::fromUtf8("\xE4\xB8").str(), L"\uFFFD");                    // cut off
-}
-
-TEST(Corestring, NumbersInRadixAndExceptionText) {
-  EXPECT_EQ(corestring(-123, 10), corestring(L"-123"));
-  EXPECT_EQ(corestring(INT64_MIN, 10), corestring(L"-9223372036854775808"));
-  EXPECT_EQ(corestring(UINT64_MAX, 16), corestring(L"ffffffffffffffff"));
-  EXPECT_EQ(corestring(255, 2), corestring(L"11111111"));
-  const CORE::coreException e(corestring(L"caf\u00e9"), 87);
-  EXPECT_EQ(corestring(e), corestring(L"caf\u00e9"));
-  EXPECT_STREQ(e.what(), "caf\xC3\xA9");
-}
-
 TEST(Corestring, CompareAndWildMatchIgnoringCase) {
-  EXPECT_EQ(corestring(L"collectCpuAndMem").comparei(L"COLLECTCPUANDMEM"), 0);
   EXPECT_EQ(corestring(L"\u00c9T\u00c9 \u0414").comparei(L"\u00e9t\u00e9 \u0434"), 0);  // Latin-1, Cyrillic
   EXPECT_LT(corestring(L"abc").comparei(L"ABD"), 0);
-  EXPECT_GT(corestring(L"abcd").comparei(L"ABC"), 0);
 
   const std::wstring longText(200, L'a');
   const struct {
@@ -56,12 +33,11 @@ TEST(Corestring, CompareAndWildMatchIgnoringCase) {
     const wchar_t* pattern;
     bool caseSensitive, expected;
   } cases[] = {
-      {L"anything", L"*", true, true},      {L"", L"*", true, true},
-      {L"a", L"", true, false},             {L"", L"?", true, false},
-      {L"NOTEPAD", L"note*", false, true},  {L"NOTEPAD", L"note*", true, false},
-      {L"svchost", L"s?chost", true, true}, {L"svchost", L"s?host", true, false},
-      {L"abcbcd", L"a*bcd", true, true},    {L"mississippi", L"m*iss*ppi", true, true},
-      {L"mississippi", L"m*x*", true, false}, {L"abc", L"**a**c**", true, true},
+      {L"", L"*", true, true},                    {L"a", L"", true, false},
+      {L"", L"?", true, false},                   {L"NOTEPAD", L"note*", true, false},
+      {L"svchost", L"s?host", true, false},       {L"abcbcd", L"a*bcd", true, true},
+      {L"mississippi", L"m*iss*ppi", true, true}, {L"mississippi", L"m*x*", true, false},
+      {L"abc", L"**a**c**", true, true},
       {longText.c_str(), L"*a*a*a*a*a*a*a*a*b", true, false},  // no exponential backtracking
   };
   for (const auto& c : cases)
@@ -69,17 +45,11 @@ TEST(Corestring, CompareAndWildMatchIgnoringCase) {
         << corestring(c.text).utf8() << " ~ " << corestring(c.pattern).utf8();
 }
 
-TEST(Corestring, FindSubstrTrimSplitAndPathParts) {
-  EXPECT_EQ(corestring(L"a,b,c").find(L",", 2), 3u);
-  EXPECT_EQ(corestring(L"a,b").substr(2), corestring(L"b"));
-  EXPECT_EQ(corestring(L"a,b").substr(99), corestring());
+TEST(Corestring, TrimSplitAndPathParts) {
   EXPECT_EQ(corestring(L" \t\r\n x y \n").trim(), corestring(L"x y"));
-  EXPECT_EQ(corestring(L" \t ").trim(), corestring());
   EXPECT_EQ(split(L",a,,b,", L',', false), (Texts{L"", L"a", L"", L"b", L""}));
-  EXPECT_EQ(split(L"", L',', false), (Texts{L""}));
   EXPECT_EQ(split(L" a , b c ", L',', true), (Texts{L"a", L"b c"}));
   EXPECT_EQ(split(L"k=v=w", L'=', false, 2), (Texts{L"k", L"v=w"}));
-  EXPECT_EQ(split(L"a,b", L',', false, 1), (Texts{L"a,b"}));
   EXPECT_EQ(split(corestring(L"238\0Processor", 13), L'\0', false), (Texts{L"238", L"Processor"}));
   EXPECT_EQ(corestring(L"C:\\x\\statrix.dll").lastPath(), corestring(L"statrix.dll"));
   EXPECT_EQ(corestring(L"a.tar.gz").dropSuffix(), corestring(L"a.tar"));
@@ -87,7 +57,10 @@ TEST(Corestring, FindSubstrTrimSplitAndPathParts) {
   EXPECT_EQ(corestring(L".profile").dropSuffix(), corestring(L".profile"));
 }
 
-TEST(Corestring, IntegerAndBoolConversions) {
+TEST(Corestring, NumbersBothWaysAndExceptionText) {
+  EXPECT_EQ(corestring(INT64_MIN, 10), corestring(L"-9223372036854775808"));
+  EXPECT_EQ(corestring(UINT64_MAX, 16), corestring(L"ffffffffffffffff"));
+  EXPECT_STREQ(CORE::coreException(corestring(L"caf\u00e9"), 87).what(), "caf\xC3\xA9");
   EXPECT_EQ(corestring(L"  -17 ").toInt(false), -17);
   EXPECT_EQ(corestring(L"12ms").toInt(true), 12);
   EXPECT_EQ(corestring(L"12ms").toInt(false), 0);
@@ -96,21 +69,19 @@ TEST(Corestring, IntegerAndBoolConversions) {
   EXPECT_EQ(corestring(L"2147483648").toInt(), INT32_MAX);
   EXPECT_EQ(corestring(L"-99999999999999999999").toInt(), INT32_MIN);
   EXPECT_EQ(corestring(L"99999999999999999999").toInt64(), INT64_MAX);
-  EXPECT_EQ(corestring(L"5000000000").toInt64(), 5000000000);
   EXPECT_EQ(corestring(L"4294967296").toUInt(), 4294967295u);
   EXPECT_EQ(corestring(L"-1").toUInt(), 4294967295u);
   for (const wchar_t* yes : {L"1", L"TRUE", L" Yes ", L"on", L"-1"}) EXPECT_TRUE(corestring(yes).toBool());
   for (const wchar_t* no : {L"0", L"false", L"off", L"", L"1x"}) EXPECT_FALSE(corestring(no).toBool());
 }
 
-TEST(CorestringSystem, ErrorTextsAndModuleName) {
+TEST(CorestringSystem, ErrorTextsLeaveTheLastErrorAlone) {
   SetLastError(1234);
   const corestring known = corestring::formatError(ERROR_ACCESS_DENIED);
   EXPECT_EQ(GetLastError(), 1234u);  // callers may read the code after asking for its text
   EXPECT_FALSE(known.empty());
   EXPECT_EQ(known, known.trim());
   EXPECT_EQ(corestring::formatError(0x2FFFFFFFu), corestring(L"Unknown error 805306367"));
-  EXPECT_EQ(corestring::getModuleName(nullptr).lastPath().dropSuffix(), corestring(L"varnel_corestring_test"));
 }
 
 using Names = std::vector<std::wstring>;
@@ -121,43 +92,27 @@ Names names(const PropertyBag& bag) {
   return out;
 }
 
-TEST(PropertyBag, AddAppendsAndSetReplacesTheFirstEntryInPlace) {
+TEST(PropertyBag, AddAppendsSetReplacesTheFirstEntryInPlaceAndReadersFallBackToTheDefault) {
   PropertyBag bag;
   bag.add(L"x", L"1");
   bag.addInt(L"y", 2);
   bag.add(L"X", L"3");  // names compare ignoring case
-  bag.addInt64(L"z", 5000000000);
   bag.add(L"x", L"5");
-  EXPECT_EQ(names(bag), (Names{L"x", L"y", L"X", L"z", L"x"}));
   EXPECT_EQ(bag.get(L"x"), corestring(L"1"));  // readers take the first entry
-  EXPECT_EQ(bag.stringAt(2), corestring(L"3"));
-
   bag.setInt(L"X", 9);
-  EXPECT_EQ(names(bag), (Names{L"X", L"y", L"z"}));
-  EXPECT_EQ(bag.typeAt(0), PropertyBag::Type::Int32);
+  EXPECT_EQ(names(bag), (Names{L"X", L"y"}));
   EXPECT_EQ(bag.getInt(L"x"), 9);
   bag.set(L"new", L"v");  // appended when absent
   EXPECT_TRUE(bag.remove(L"Y"));
-  EXPECT_EQ(names(bag), (Names{L"X", L"z", L"new"}));
-  EXPECT_EQ(bag.getName(99), corestring());
-}
+  EXPECT_EQ(names(bag), (Names{L"X", L"new"}));
 
-TEST(PropertyBag, ConversionsAndDefaults) {
-  PropertyBag bag;
   bag.add(L"num", L" 42 ");
-  bag.add(L"word", L"hello");
-  bag.add(L"off", L"off");
   bag.addInt64(L"big", 5000000000);
   bag.addBool(L"t", true);
   bag.addBag(L"inner", PropertyBag());
-
   EXPECT_EQ(bag.getInt(L"num"), 42);
-  EXPECT_EQ(bag.getInt(L"word", 3), 3);  // no number: the default
-  EXPECT_EQ(bag.getInt(L"big", 3), 3);   // outside 32 bits: the default
-  EXPECT_EQ(bag.getInt(L"t"), 1);
+  EXPECT_EQ(bag.getInt(L"big", 3), 3);  // outside 32 bits: the default
   EXPECT_EQ(bag.getInt(L"inner", 8), 8);
-  EXPECT_FALSE(bag.getBool(L"off", true));
-  EXPECT_TRUE(bag.getBool(L"num"));
   EXPECT_EQ(bag.get(L"t"), corestring(L"true"));
   EXPECT_EQ(bag.get(L"inner", L"dflt"), corestring(L"dflt"));
   EXPECT_EQ(bag.getBag(L"num").size(), 0u);
@@ -184,9 +139,6 @@ TEST(PropertyBag, CopiesAreDeepAndCarryTheError) {
   PropertyBag replyCopy = reply;
   EXPECT_EQ(replyCopy.getError(), 5u);
   EXPECT_EQ(replyCopy.getErrorText(), corestring(L"NotAuthorized"));
-  replyCopy.clear();
-  reply.setError(0);
-  EXPECT_FALSE(replyCopy.hasError() || reply.hasError());
 }
 
 }  // namespace

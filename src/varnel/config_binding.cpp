@@ -49,6 +49,13 @@ void sysconfig::Binding::rescan() {
     }
     for (const auto& [name, text] : seen) {
       if (now.contains(name)) continue;
+      // The read goes by index, so a value deleted during it hides the one after it: a value
+      // missing from the read is asked for by name before it is reported gone.
+      if (corestring still; key.readOne(name, still)) {
+        if (still != text) changes.emplace_back(name, still);
+        now[name] = std::move(still);
+        continue;
+      }
       corestring after = fallback(name);
       if (after != text) changes.emplace_back(name, std::move(after));
     }

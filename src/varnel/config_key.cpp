@@ -1,6 +1,7 @@
 // Reading a bound configuration key: opening it by path and turning its values into text.
 #include "config_key.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -109,6 +110,19 @@ bool ConfigKey::readAll(corestrmap& out) const {
   }
   out = std::move(values);
   return true;
+}
+
+bool ConfigKey::readOne(const corestring& name, corestring& text) const {
+  if (!key_) return false;
+  std::vector<BYTE> data(1024);
+  for (int tries = 0; tries < 8; ++tries) {
+    DWORD type = REG_NONE;
+    DWORD size = static_cast<DWORD>(data.size());
+    const LSTATUS status = RegQueryValueExW(key_, name.c_str(), nullptr, &type, data.data(), &size);
+    if (status != ERROR_MORE_DATA) return status == ERROR_SUCCESS && textOf(type, data.data(), size, text);
+    data.resize(std::max<size_t>(size, data.size() * 2));  // grown while it was read: again
+  }
+  return false;
 }
 
 }  // namespace CORE::config

@@ -24,6 +24,8 @@ class ConfigKey {
   // DWORD and QWORD in decimal, MULTI_SZ items joined by NULs. Values of other types count as
   // absent. False when the key cannot be read (then `out` is unchanged).
   bool readAll(corestrmap& out) const;
+  // One value by name, as readAll gives it. False when it is absent or has no text form.
+  bool readOne(const corestring& name, corestring& text) const;
 
  private:
   HKEY key_ = nullptr;

@@ -5,8 +5,6 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "support/linux/scratch_dir.h"
@@ -19,12 +17,7 @@ class TempRegistry : public ::testing::Test {
   // "HKLM/Software/X" relative to the root.
   std::string file(const std::string& relative) const { return root_.path() + "/" + relative; }
 
-  std::string readFile(const std::string& relative) const {
-    std::ifstream in(file(relative), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
+  std::string readFile(const std::string& relative) const { return statrix_test::readFile(file(relative)); }
 
   // Creates the keys on the way.
   void writeFile(const std::string& relative, const std::string& content) const {

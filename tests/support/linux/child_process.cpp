@@ -13,21 +13,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
+
+#include "support/linux/scratch_dir.h"
 
 extern char** environ;
 
 namespace statrix_test {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::pair<std::string, std::string>>& env, const std::string& logPrefix,

@@ -43,9 +43,6 @@ class ChildProcess {
   std::string logPrefix_;
 };
 
-// The whole content of a file; empty when it cannot be read.
-std::string readFile(const std::string& path);
-
 // A TCP port on 127.0.0.1 that was free a moment ago (bound to port 0, then closed).
 int freeLoopbackPort();
 

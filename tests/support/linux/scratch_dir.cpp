@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace statrix_test {
@@ -20,6 +21,13 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::string ScratchDir::write(const std::string& name, const std::string& content) const {

@@ -19,4 +19,7 @@ class ScratchDir {
   std::string path_;
 };
 
+// The whole content of a file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+
 }  // namespace statrix_test

@@ -22,6 +22,7 @@
 #include "recording_observer.h"
 #include "varnel/corestring.h"
 #include "varnel/host_control.h"
+#include "varnel/logging.h"
 #include "varnel/sysconfig.h"
 #include "winapi.h"
 

@@ -8,8 +8,12 @@
 # plain ones with bounds checks (statrix_plain_stl), and the one test program that calls it
 # directly is left out (tests/CMakeLists.txt).
 
-# Builds `file` of the source directory `dir` with the plain containers (bounds-checked).
+# Builds `file` (a path below `dir`, the directory that defines its target) with the plain
+# containers, bounds-checked.
 function(statrix_plain_stl dir file)
+  if(NOT EXISTS ${CMAKE_SOURCE_DIR}/${dir}/${file})
+    message(FATAL_ERROR "statrix_plain_stl: ${dir}/${file} does not exist (moved?)")
+  endif()
   if(STATRIX_STL_DEBUG)
     set_source_files_properties(${CMAKE_SOURCE_DIR}/${dir}/${file} DIRECTORY ${CMAKE_SOURCE_DIR}/${dir}
                                 PROPERTIES COMPILE_OPTIONS "-U_GLIBCXX_DEBUG;-D_GLIBCXX_ASSERTIONS")

@@ -11,10 +11,10 @@
 # Builds `file` (a path below `dir`, the directory that defines its target) with the plain
 # containers, bounds-checked.
 function(statrix_plain_stl dir file)
-  if(NOT EXISTS ${CMAKE_SOURCE_DIR}/${dir}/${file})
-    message(FATAL_ERROR "statrix_plain_stl: ${dir}/${file} does not exist (moved?)")
-  endif()
   if(STATRIX_STL_DEBUG)
+    if(NOT EXISTS ${CMAKE_SOURCE_DIR}/${dir}/${file})
+      message(FATAL_ERROR "statrix_plain_stl: ${dir}/${file} does not exist (moved?)")
+    endif()
     set_source_files_properties(${CMAKE_SOURCE_DIR}/${dir}/${file} DIRECTORY ${CMAKE_SOURCE_DIR}/${dir}
                                 PROPERTIES COMPILE_OPTIONS "-U_GLIBCXX_DEBUG;-D_GLIBCXX_ASSERTIONS")
   endif()

@@ -1,5 +1,5 @@
 // Figures out of reply bags, broadcasts and help-desk messages.
-#include "figure_parsers.h"
+#include "metrics/figure_parsers.h"
 
 #include <charconv>
 #include <set>

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "host_figures.h"
+#include "metrics/host_figures.h"
 #include "varnel/propertybag.h"
 
 namespace vhost {

@@ -1,9 +1,9 @@
 // Observed figures and the shared request round of a scrape.
-#include "figures_cache.h"
+#include "metrics/figures_cache.h"
 
 #include <exception>
 
-#include "metrics_exposition.h"
+#include "metrics/metrics_exposition.h"
 
 namespace vhost {
 

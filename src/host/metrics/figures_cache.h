@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "figure_parsers.h"
-#include "host_figures.h"
+#include "metrics/figure_parsers.h"
+#include "metrics/host_figures.h"
 #include "varnel/propertybag.h"
 
 namespace vhost {

@@ -1,5 +1,5 @@
 // Parsing ADDR:PORT.
-#include "listen_address.h"
+#include "metrics/listen_address.h"
 
 #include <charconv>
 

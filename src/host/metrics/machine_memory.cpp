@@ -1,5 +1,5 @@
 // Physical memory through the platform seam.
-#include "machine_memory.h"
+#include "metrics/machine_memory.h"
 
 #include "winapi.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <optional>
 
-#include "figures_cache.h"
+#include "metrics/figures_cache.h"
 
 namespace vhost {
 

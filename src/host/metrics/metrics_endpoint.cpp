@@ -1,8 +1,8 @@
 // Wiring of the metrics endpoint.
-#include "metrics_endpoint.h"
+#include "metrics/metrics_endpoint.h"
 
-#include "broken_pipe.h"
-#include "machine_memory.h"
+#include "metrics/broken_pipe.h"
+#include "metrics/machine_memory.h"
 #include "varnel/host_control.h"
 
 namespace vhost {

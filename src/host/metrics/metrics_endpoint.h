@@ -4,10 +4,10 @@
 #include <memory>
 #include <string>
 
-#include "figures_cache.h"
 #include "framework_events.h"
-#include "listen_address.h"
-#include "metrics_server.h"
+#include "metrics/figures_cache.h"
+#include "metrics/listen_address.h"
+#include "metrics/metrics_server.h"
 
 namespace vhost {
 

@@ -1,7 +1,7 @@
 // Writes the figures of a scrape as Prometheus metric families.
-#include "metrics_exposition.h"
+#include "metrics/metrics_exposition.h"
 
-#include "prometheus_text.h"
+#include "metrics/prometheus_text.h"
 
 namespace vhost {
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "host_figures.h"
+#include "metrics/host_figures.h"
 
 namespace vhost {
 

@@ -1,14 +1,14 @@
 // The metrics endpoint's HTTP server, on cpp-httplib.
 #include <httplib.h>
 
-#include "metrics_server.h"
+#include "metrics/metrics_server.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 
-#include "listen_socket.h"
-#include "prometheus_text.h"
+#include "metrics/listen_socket.h"
+#include "metrics/prometheus_text.h"
 
 namespace vhost {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "listen_address.h"
+#include "metrics/listen_address.h"
 
 namespace httplib {
 class Server;

@@ -1,5 +1,5 @@
 // The Prometheus text exposition format 0.0.4.
-#include "prometheus_text.h"
+#include "metrics/prometheus_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Parsing of script lines into commands.
-#include "command.h"
+#include "script/command.h"
 
 #include <set>
 

@@ -1,5 +1,5 @@
 // Carrying out script commands.
-#include "script_runner.h"
+#include "script/script_runner.h"
 
 #include <chrono>
 #include <exception>

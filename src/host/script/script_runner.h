@@ -3,9 +3,9 @@
 #include <istream>
 #include <string_view>
 
-#include "command.h"
 #include "event_sink.h"
 #include "plugin_api.h"
+#include "script/command.h"
 
 namespace vhost {
 

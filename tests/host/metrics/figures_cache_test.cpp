@@ -1,7 +1,7 @@
 // The figures behind the metrics endpoint: one shared request round, what is read from the
 // plug-in's bags and broadcasts (and what is left out), the text a scrape gives, and the text
 // writer's escaping and number forms.
-#include "figures_cache.h"
+#include "metrics/figures_cache.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "metrics_exposition.h"
-#include "prometheus_text.h"
+#include "metrics/metrics_exposition.h"
+#include "metrics/prometheus_text.h"
 
 namespace vhost {
 namespace {

@@ -1,5 +1,5 @@
 // The exposition as Prometheus's own checker reads it (promtool check metrics).
-#include "metrics_exposition.h"
+#include "metrics/metrics_exposition.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Parsing script lines into commands, the bags inside them (JSON <-> PropertyBag: output form,
 // input forms, type inference), and the reasons given for lines that are no command or bag.
-#include "command.h"
+#include "script/command.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Script mode against a stand-in plug-in: line numbers, PluginExit, PluginParams.
-#include "script_runner.h"
+#include "script/script_runner.h"
 
 #include <gtest/gtest.h>
 

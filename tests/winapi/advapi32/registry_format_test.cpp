@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "registry_data.h"
-#include "registry_format.h"
-#include "registry_names.h"
+#include "advapi32/registry_data.h"
+#include "advapi32/registry_format.h"
+#include "advapi32/registry_names.h"
 
 namespace winapi_linux {
 namespace {

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "registry_format.h"
-#include "temp_registry.h"
+#include "advapi32/registry_format.h"
+#include "winapi/temp_registry.h"
 
 namespace {
 

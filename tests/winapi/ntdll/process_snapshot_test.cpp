@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "ntdll/system_queries.h"
 #include "support/linux/fixture_tree.h"
 #include "support/linux/snapshot_reader.h"
-#include "system_queries.h"
 #include "winapi.h"
 
 namespace {

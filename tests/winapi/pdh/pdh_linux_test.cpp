@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "pdh_query.h"
+#include "pdh/pdh_query.h"
 #include "support/linux/fixture_tree.h"
-#include "temp_registry.h"
+#include "winapi/temp_registry.h"
 #include "winapi.h"
 
 namespace {

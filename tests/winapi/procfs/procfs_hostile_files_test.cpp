@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "procfs_files.h"
+#include "procfs/procfs_files.h"
 #include "support/linux/fixture_tree.h"
 #include "support/linux/snapshot_reader.h"
 #include "winapi.h"

@@ -7,14 +7,14 @@
 #include <cstring>
 #include <string>
 
-#include "counter_path.h"
-#include "disk_instances.h"
-#include "diskstats_parse.h"
-#include "netdev_parse.h"
-#include "pid_parse.h"
-#include "procfs_parse.h"
-#include "system_load_parse.h"
-#include "utmp_parse.h"
+#include "pdh/counter_path.h"
+#include "pdh/disk_instances.h"
+#include "procfs/diskstats_parse.h"
+#include "procfs/netdev_parse.h"
+#include "procfs/pid_parse.h"
+#include "procfs/procfs_parse.h"
+#include "procfs/system_load_parse.h"
+#include "procfs/utmp_parse.h"
 
 namespace {
 

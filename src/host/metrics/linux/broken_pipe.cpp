@@ -1,5 +1,5 @@
 // SIGPIPE ignored: a failed send reports EPIPE to the server instead.
-#include "broken_pipe.h"
+#include "metrics/broken_pipe.h"
 
 #include <csignal>
 

@@ -1,5 +1,5 @@
 // SO_REUSEADDR only: rebinding past TIME_WAIT, no SO_REUSEPORT sharing.
-#include "listen_socket.h"
+#include "metrics/listen_socket.h"
 
 #include <sys/socket.h>
 

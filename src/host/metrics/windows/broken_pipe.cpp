@@ -1,5 +1,5 @@
 // Windows raises no signal for a closed socket: nothing to do.
-#include "broken_pipe.h"
+#include "metrics/broken_pipe.h"
 
 namespace vhost {
 

@@ -1,7 +1,7 @@
 // SO_EXCLUSIVEADDRUSE: on Windows SO_REUSEADDR would let another socket take the port over.
 #include <winsock2.h>
 
-#include "listen_socket.h"
+#include "metrics/listen_socket.h"
 
 namespace vhost {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "unix_sid.h"
-#include "wide_text.h"
+#include "advapi32/unix_sid.h"
+#include "common/wide_text.h"
 
 namespace winapi_linux {
 

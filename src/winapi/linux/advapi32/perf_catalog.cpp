@@ -16,11 +16,11 @@
 //               milliseconds spent reading/writing (averages: time delta / count delta),
 //               I/Os in progress (Current Disk Queue Length), milliseconds doing I/O (% Idle Time).
 //   Network Interface `net/dev`: bytes and packets received and sent.
-#include "perf_catalog.h"
+#include "advapi32/perf_catalog.h"
 
 #include <map>
 
-#include "no_destructor.h"
+#include "common/no_destructor.h"
 
 namespace winapi_linux::perf {
 

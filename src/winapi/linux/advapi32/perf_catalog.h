@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "layer_visible.h"
+#include "common/layer_visible.h"
 
 namespace winapi_linux::perf {
 

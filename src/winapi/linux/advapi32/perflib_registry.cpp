@@ -1,10 +1,10 @@
 // Counter-name lists of the registry root, with the catalog's English list as fallback.
-#include "perflib_registry.h"
+#include "advapi32/perflib_registry.h"
 
-#include "config.h"
-#include "perf_catalog.h"
-#include "registry_names.h"
-#include "registry_store.h"
+#include "advapi32/perf_catalog.h"
+#include "advapi32/registry_names.h"
+#include "advapi32/registry_store.h"
+#include "common/config.h"
 
 namespace winapi_linux::perflib {
 

@@ -3,13 +3,13 @@
 #include <atomic>
 #include <cstring>
 
-#include "config.h"
-#include "event_object.h"
-#include "perflib_registry.h"
-#include "registry_data.h"
-#include "registry_notify.h"
-#include "registry_store.h"
-#include "wide_text.h"
+#include "advapi32/perflib_registry.h"
+#include "advapi32/registry_data.h"
+#include "advapi32/registry_notify.h"
+#include "advapi32/registry_store.h"
+#include "common/config.h"
+#include "common/wide_text.h"
+#include "kernelbase/event_object.h"
 
 namespace winapi_linux {
 namespace {

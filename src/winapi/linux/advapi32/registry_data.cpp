@@ -1,5 +1,5 @@
 // Conversion between typed registry values and the byte blobs of the Win32 registry calls.
-#include "registry_data.h"
+#include "advapi32/registry_data.h"
 
 #include <cstring>
 #include <string_view>

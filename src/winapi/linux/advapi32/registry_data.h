@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "registry_format.h"
+#include "advapi32/registry_format.h"
 
 namespace winapi_linux::registry_data {
 

@@ -1,7 +1,7 @@
 // Parsing and formatting of registry value files.
-#include "registry_format.h"
+#include "advapi32/registry_format.h"
 
-#include "wide_text.h"
+#include "common/wide_text.h"
 
 namespace winapi_linux::registry_format {
 namespace {

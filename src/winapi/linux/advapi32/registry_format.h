@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "layer_visible.h"
+#include "common/layer_visible.h"
 #include "winapi.h"
 
 namespace winapi_linux::registry_format {

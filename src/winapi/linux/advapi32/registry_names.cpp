@@ -1,5 +1,5 @@
 // Encoding of registry names as file names and case-insensitive name comparison.
-#include "registry_names.h"
+#include "advapi32/registry_names.h"
 
 #include <locale.h>
 #include <wctype.h>

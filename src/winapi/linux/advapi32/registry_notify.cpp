@@ -1,6 +1,6 @@
 // The registry's inotify watcher: a process-wide thread that turns directory events into the
 // one-shot signals of RegNotifyChangeKeyValue.
-#include "registry_notify.h"
+#include "advapi32/registry_notify.h"
 
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -16,10 +16,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "no_destructor.h"
-#include "registry_names.h"
-#include "scoped_dir.h"
-#include "scoped_fd.h"
+#include "advapi32/registry_names.h"
+#include "common/no_destructor.h"
+#include "common/scoped_dir.h"
+#include "common/scoped_fd.h"
 
 namespace winapi_linux::registry_notify {
 namespace {

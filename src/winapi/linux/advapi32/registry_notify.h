@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "event_object.h"
+#include "kernelbase/event_object.h"
 
 namespace winapi_linux::registry_notify {
 

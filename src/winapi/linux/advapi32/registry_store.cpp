@@ -1,5 +1,5 @@
 // File-system side of the registry: key directories, value files and atomic replacement.
-#include "registry_store.h"
+#include "advapi32/registry_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "registry_names.h"
-#include "scoped_dir.h"
-#include "scoped_fd.h"
-#include "wide_text.h"
+#include "advapi32/registry_names.h"
+#include "common/scoped_dir.h"
+#include "common/scoped_fd.h"
+#include "common/wide_text.h"
 
 namespace winapi_linux::registry_store {
 namespace {

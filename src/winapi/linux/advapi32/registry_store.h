@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "registry_format.h"
+#include "advapi32/registry_format.h"
 
 namespace winapi_linux::registry_store {
 

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "config.h"
-#include "handle_table.h"
-#include "pid_parse.h"
-#include "procfs_files.h"
-#include "unix_sid.h"
+#include "advapi32/unix_sid.h"
+#include "common/config.h"
+#include "kernelbase/handle_table.h"
+#include "procfs/pid_parse.h"
+#include "procfs/procfs_files.h"
 
 namespace winapi_linux {
 

@@ -1,5 +1,5 @@
 // Run-time roots of the Linux layer, from the environment.
-#include "config.h"
+#include "common/config.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "wide_text.h"
+#include "common/wide_text.h"
 #include "winapi.h"
 
 using namespace winapi_linux;

@@ -1,6 +1,6 @@
 // The kernel object behind an event handle: manual- or auto-reset signal state.
 #pragma once
-#include "waitable.h"
+#include "kernelbase/waitable.h"
 
 namespace winapi_linux {
 

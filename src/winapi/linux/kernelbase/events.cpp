@@ -1,6 +1,6 @@
 // Events: CreateEventW, SetEvent and ResetEvent. Names are ignored: every event is private to
 // the process, so a named event is simply a new one.
-#include "event_object.h"
+#include "kernelbase/event_object.h"
 
 namespace winapi_linux {
 

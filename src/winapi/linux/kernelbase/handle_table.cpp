@@ -2,15 +2,15 @@
 //
 // A handle encodes a slot index and the slot's generation: closing a handle bumps the
 // generation, so a stale value never reaches the object a reused slot holds later.
-#include "handle_table.h"
+#include "kernelbase/handle_table.h"
 
 #include <mutex>
 #include <shared_mutex>
 #include <utility>
 #include <vector>
 
-#include "no_destructor.h"
-#include "thread_object.h"
+#include "common/no_destructor.h"
+#include "kernelbase/thread_object.h"
 
 namespace winapi_linux {
 

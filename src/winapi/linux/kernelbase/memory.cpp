@@ -6,11 +6,11 @@
 #include <limits>
 #include <new>
 
-#include "config.h"
-#include "nt_time.h"
-#include "pid_parse.h"
-#include "procfs_files.h"
-#include "procfs_readers.h"
+#include "common/config.h"
+#include "ntdll/nt_time.h"
+#include "procfs/pid_parse.h"
+#include "procfs/procfs_files.h"
+#include "procfs/procfs_readers.h"
 #include "winapi.h"
 
 namespace winapi_linux {

@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "no_destructor.h"
-#include "wide_text.h"
+#include "common/no_destructor.h"
+#include "common/wide_text.h"
 #include "winapi.h"
 
 using namespace winapi_linux;

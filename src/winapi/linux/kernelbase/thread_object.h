@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#include "waitable.h"
+#include "kernelbase/waitable.h"
 
 namespace winapi_linux {
 

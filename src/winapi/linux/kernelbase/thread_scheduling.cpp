@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "thread_object.h"
+#include "kernelbase/thread_object.h"
 
 namespace winapi_linux {
 namespace {

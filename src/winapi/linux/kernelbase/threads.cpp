@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "thread_object.h"
+#include "kernelbase/thread_object.h"
 
 namespace winapi_linux {
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <vector>
 
-#include "no_destructor.h"
-#include "waitable.h"
+#include "common/no_destructor.h"
+#include "kernelbase/waitable.h"
 
 namespace winapi_linux {
 

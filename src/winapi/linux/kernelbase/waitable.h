@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "handle_table.h"
+#include "kernelbase/handle_table.h"
 
 namespace winapi_linux {
 

@@ -1,5 +1,5 @@
 // The process snapshot's state between passes: kept procfs files within a descriptor budget.
-#include "process_cache.h"
+#include "ntdll/process_cache.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>

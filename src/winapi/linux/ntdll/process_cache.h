@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "procfs_files.h"
-#include "scoped_fd.h"
+#include "common/scoped_fd.h"
+#include "procfs/procfs_files.h"
 
 namespace winapi_linux {
 

@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
-#include "nt_layout.h"
-#include "no_destructor.h"
-#include "nt_time.h"
-#include "pid_parse.h"
-#include "process_cache.h"
-#include "procfs_files.h"
-#include "procfs_readers.h"
-#include "procfs_text.h"
-#include "system_queries.h"
-#include "wide_text.h"
+#include "common/config.h"
+#include "common/no_destructor.h"
+#include "common/wide_text.h"
+#include "ntdll/nt_layout.h"
+#include "ntdll/nt_time.h"
+#include "ntdll/process_cache.h"
+#include "ntdll/system_queries.h"
+#include "procfs/pid_parse.h"
+#include "procfs/procfs_files.h"
+#include "procfs/procfs_readers.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux {
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "nt_layout.h"
-#include "nt_time.h"
-#include "procfs_readers.h"
-#include "system_queries.h"
+#include "ntdll/nt_layout.h"
+#include "ntdll/nt_time.h"
+#include "ntdll/system_queries.h"
+#include "procfs/procfs_readers.h"
 
 namespace winapi_linux {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "system_queries.h"
+#include "ntdll/system_queries.h"
 
 WINAPI_LAYER NTSTATUS NTAPI NtQuerySystemInformation(ULONG infoClass, PVOID buffer, ULONG length,
                                                      PULONG returned) try {

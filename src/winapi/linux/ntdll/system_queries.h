@@ -2,7 +2,7 @@
 #pragma once
 #include <cstddef>
 
-#include "layer_visible.h"
+#include "common/layer_visible.h"
 #include "winapi.h"
 
 namespace winapi_linux {

@@ -1,9 +1,9 @@
 // Counter-path parsing. Counter names may hold "/" and "(" ("Disk Reads/sec"), so the counter
 // is everything after the last "\"; the instance is what stands between the first "(" after
 // the object name and the ")" that ends the object part.
-#include "counter_path.h"
+#include "pdh/counter_path.h"
 
-#include "procfs_text.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux::perf {
 

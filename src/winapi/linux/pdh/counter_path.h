@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "layer_visible.h"
+#include "common/layer_visible.h"
 
 namespace winapi_linux::perf {
 

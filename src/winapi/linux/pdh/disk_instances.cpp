@@ -8,7 +8,7 @@
 //     "dm-10" for one of "dm-1", although their names start with another entry's name.
 //   - virtual devices: loop*, ram*, zram*.
 // "_Total" adds up the whole disks.
-#include "disk_instances.h"
+#include "pdh/disk_instances.h"
 
 #include <algorithm>
 #include <cctype>

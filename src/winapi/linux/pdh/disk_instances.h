@@ -2,7 +2,7 @@
 #pragma once
 #include <vector>
 
-#include "diskstats_parse.h"
+#include "procfs/diskstats_parse.h"
 
 namespace winapi_linux::perf {
 

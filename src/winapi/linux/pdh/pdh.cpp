@@ -1,13 +1,13 @@
 // The PDH query functions over the counter catalog: open, add, collect, read, remove, close.
 
-#include "counter_path.h"
-#include "pdh_support.h"
-#include "perf_names.h"
-#include "perf_sources.h"
-#include "perflib_registry.h"
-#include "pdh_query.h"
-#include "registry_names.h"
-#include "wide_text.h"
+#include "advapi32/perflib_registry.h"
+#include "advapi32/registry_names.h"
+#include "common/wide_text.h"
+#include "pdh/counter_path.h"
+#include "pdh/pdh_query.h"
+#include "pdh/pdh_support.h"
+#include "pdh/perf_names.h"
+#include "pdh/perf_sources.h"
 
 namespace winapi_linux::pdh {
 

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "pdh_query.h"
+#include "pdh/pdh_query.h"
 
 namespace winapi_linux::pdh {
 

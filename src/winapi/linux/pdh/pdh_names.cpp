@@ -2,13 +2,13 @@
 // current counter and instance lists of an object, with PDH's size protocol (in characters).
 #include <cstring>
 
-#include "pdh_support.h"
-#include "perf_names.h"
-#include "perf_sources.h"
-#include "perf_values.h"
-#include "perflib_registry.h"
-#include "registry_names.h"
-#include "wide_text.h"
+#include "advapi32/perflib_registry.h"
+#include "advapi32/registry_names.h"
+#include "common/wide_text.h"
+#include "pdh/pdh_support.h"
+#include "pdh/perf_names.h"
+#include "pdh/perf_sources.h"
+#include "pdh/perf_values.h"
 
 namespace winapi_linux::pdh {
 

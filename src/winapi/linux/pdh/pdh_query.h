@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "handle_table.h"
-#include "layer_visible.h"
-#include "perf_catalog.h"
-#include "perf_values.h"
+#include "advapi32/perf_catalog.h"
+#include "common/layer_visible.h"
+#include "kernelbase/handle_table.h"
+#include "pdh/perf_values.h"
 
 namespace winapi_linux::pdh {
 

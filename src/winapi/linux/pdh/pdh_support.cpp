@@ -1,10 +1,10 @@
 // The local-machine test of PDH machine names.
-#include "pdh_support.h"
+#include "pdh/pdh_support.h"
 
 #include <unistd.h>
 
-#include "registry_names.h"
-#include "wide_text.h"
+#include "advapi32/registry_names.h"
+#include "common/wide_text.h"
 
 namespace winapi_linux::pdh {
 

@@ -1,8 +1,8 @@
 // Name lookups over a language list and the English catalog.
-#include "perf_names.h"
+#include "pdh/perf_names.h"
 
-#include "procfs_text.h"
-#include "registry_names.h"
+#include "advapi32/registry_names.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux::perf {
 

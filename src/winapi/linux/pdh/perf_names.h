@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "perf_catalog.h"
+#include "advapi32/perf_catalog.h"
 
 namespace winapi_linux::perf {
 

@@ -1,16 +1,16 @@
 // Reading the procfs sources of one PDH collection.
-#include "perf_sources.h"
+#include "pdh/perf_sources.h"
 
 #include <dirent.h>
 
 #include <string>
 
-#include "bounded_read.h"
-#include "config.h"
-#include "disk_instances.h"
-#include "perf_catalog.h"
-#include "procfs_text.h"
-#include "scoped_dir.h"
+#include "advapi32/perf_catalog.h"
+#include "common/config.h"
+#include "common/scoped_dir.h"
+#include "pdh/disk_instances.h"
+#include "procfs/bounded_read.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux::perf {
 

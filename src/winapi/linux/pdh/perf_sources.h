@@ -4,10 +4,10 @@
 #include <optional>
 #include <vector>
 
-#include "diskstats_parse.h"
-#include "netdev_parse.h"
-#include "procfs_parse.h"
-#include "system_load_parse.h"
+#include "procfs/diskstats_parse.h"
+#include "procfs/netdev_parse.h"
+#include "procfs/procfs_parse.h"
+#include "procfs/system_load_parse.h"
 
 namespace winapi_linux::perf {
 

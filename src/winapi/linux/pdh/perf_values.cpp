@@ -1,12 +1,12 @@
 // Raw samples and displayed values of the catalog's counters.
-#include "perf_values.h"
+#include "pdh/perf_values.h"
 
 #include <algorithm>
 
-#include "disk_instances.h"
-#include "procfs_text.h"
-#include "registry_names.h"
-#include "wide_text.h"
+#include "advapi32/registry_names.h"
+#include "common/wide_text.h"
+#include "pdh/disk_instances.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux::perf {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "perf_catalog.h"
-#include "perf_sources.h"
+#include "advapi32/perf_catalog.h"
+#include "pdh/perf_sources.h"
 #include "winapi.h"
 
 namespace winapi_linux::perf {

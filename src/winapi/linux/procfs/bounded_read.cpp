@@ -1,5 +1,5 @@
 // Bounded reads of regular files: opened non-blocking so a FIFO in a tree cannot hang a reader.
-#include "bounded_read.h"
+#include "procfs/bounded_read.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "scoped_fd.h"
+#include "common/scoped_fd.h"
 
 namespace winapi_linux {
 

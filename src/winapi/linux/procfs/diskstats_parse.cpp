@@ -1,7 +1,7 @@
 // Parser of `diskstats`: "major minor name" and at least eleven counters per line.
-#include "diskstats_parse.h"
+#include "procfs/diskstats_parse.h"
 
-#include "procfs_text.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux::procfs {
 

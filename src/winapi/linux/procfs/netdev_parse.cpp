@@ -1,7 +1,7 @@
 // Parser of `net/dev`: "name: rx-bytes rx-packets ... (8 receive, 8 transmit figures)".
-#include "netdev_parse.h"
+#include "procfs/netdev_parse.h"
 
-#include "procfs_text.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux::procfs {
 

@@ -1,7 +1,7 @@
 // Parsers of the per-process procfs files `<pid>/stat`, `status`, `statm` and `sessionid`.
-#include "pid_parse.h"
+#include "procfs/pid_parse.h"
 
-#include "procfs_text.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux::procfs {
 

@@ -1,5 +1,5 @@
 // File access for the procfs readers: owned descriptors and bounded reads relative to a directory.
-#include "procfs_files.h"
+#include "procfs/procfs_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

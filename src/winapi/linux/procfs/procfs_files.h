@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
-#include "layer_visible.h"
-#include "scoped_fd.h"
+#include "common/layer_visible.h"
+#include "common/scoped_fd.h"
 
 namespace winapi_linux {
 

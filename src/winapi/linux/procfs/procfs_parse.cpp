@@ -1,7 +1,7 @@
 // Parsers of the system-wide procfs files `stat` and `meminfo`.
-#include "procfs_parse.h"
+#include "procfs/procfs_parse.h"
 
-#include "procfs_text.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux::procfs {
 

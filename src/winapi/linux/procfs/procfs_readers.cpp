@@ -1,12 +1,12 @@
 // Readers of the system-wide files under the procfs root.
-#include "procfs_readers.h"
+#include "procfs/procfs_readers.h"
 
 #include <cerrno>
 #include <new>
 #include <string>
 
-#include "config.h"
-#include "procfs_files.h"
+#include "common/config.h"
+#include "procfs/procfs_files.h"
 
 namespace winapi_linux {
 

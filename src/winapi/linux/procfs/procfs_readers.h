@@ -2,7 +2,7 @@
 #pragma once
 #include <optional>
 
-#include "procfs_parse.h"
+#include "procfs/procfs_parse.h"
 
 namespace winapi_linux {
 

@@ -1,9 +1,9 @@
 // Parsers of `vmstat`, `loadavg` and `uptime`.
-#include "system_load_parse.h"
+#include "procfs/system_load_parse.h"
 
 #include <limits>
 
-#include "procfs_text.h"
+#include "procfs/procfs_text.h"
 
 namespace winapi_linux::procfs {
 

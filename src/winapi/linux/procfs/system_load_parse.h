@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "layer_visible.h"
+#include "common/layer_visible.h"
 
 namespace winapi_linux::procfs {
 

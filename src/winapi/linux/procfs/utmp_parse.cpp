@@ -1,5 +1,5 @@
 // Parser of utmp records, read in the C library's own record layout.
-#include "utmp_parse.h"
+#include "procfs/utmp_parse.h"
 
 #include <utmp.h>
 

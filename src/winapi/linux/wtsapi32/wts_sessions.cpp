@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "bounded_read.h"
-#include "config.h"
-#include "procfs_text.h"
-#include "utmp_parse.h"
-#include "wide_text.h"
+#include "common/config.h"
+#include "common/wide_text.h"
+#include "procfs/bounded_read.h"
+#include "procfs/procfs_text.h"
+#include "procfs/utmp_parse.h"
 #include "winapi.h"
 
 namespace winapi_linux {

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <vector>
 
 #include "registry_path.h"
+#include "runtime_log.h"
 
 namespace CORE::config {
 namespace {
@@ -75,21 +77,23 @@ LSTATUS ConfigKey::open(const corestring& keyPath) {
   if (status != ERROR_SUCCESS) return status;
   if (key_) RegCloseKey(key_);
   key_ = key;
+  keyPath_ = keyPath;
+  unreadable_.clear();
   return ERROR_SUCCESS;
 }
 
-bool ConfigKey::readAll(corestrmap& out) const {
+bool ConfigKey::readAll(corestrmap& out) {
   if (!key_) return false;
   corestrmap values;
+  std::map<corestring, LSTATUS, corestringLessI> unreadable;  // left out, with the reason
   std::vector<wchar_t> name(256);
   std::vector<BYTE> data(1024);
-  int retries = 0;  // of the current index; a value that keeps growing is skipped
+  int retries = 0;  // of the current index; a value that keeps growing is left out
   for (DWORD index = 0;;) {
     DWORD nameLength = static_cast<DWORD>(name.size());
     DWORD dataSize = static_cast<DWORD>(data.size());
     DWORD type = REG_NONE;
-    const LSTATUS status =
-        RegEnumValueW(key_, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
+    LSTATUS status = RegEnumValueW(key_, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
     if (status == ERROR_NO_MORE_ITEMS) break;
     if (status == ERROR_MORE_DATA && ++retries <= 8) {
       // Grow whichever buffer was short and read the same index again.
@@ -101,13 +105,34 @@ bool ConfigKey::readAll(corestrmap& out) const {
       if (name.size() <= kMaxValueName) name.resize(kMaxValueName + 1);
       continue;
     }
-    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return false;
     corestring text;
-    if (status == ERROR_SUCCESS && textOf(type, data.data(), dataSize, text))
-      values[corestring(name.data(), nameLength)] = text;
+    if (status == ERROR_SUCCESS) {
+      if (textOf(type, data.data(), dataSize, text)) {
+        values[corestring(name.data(), nameLength)] = text;
+      } else if (type == REG_DWORD || type == REG_QWORD) {
+        status = ERROR_INVALID_DATA;  // too few bytes for its number; other types are absent
+      }
+    }
+    if (status != ERROR_SUCCESS) {
+      // The value could not be read. If its name still can, the key is fine and only this
+      // value is left out; otherwise the key itself is unreadable.
+      nameLength = static_cast<DWORD>(name.size());
+      if (RegEnumValueW(key_, index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+      unreadable.emplace(corestring(name.data(), nameLength), status);
+    }
     ++index;
     retries = 0;
   }
+  std::set<corestring, corestringLessI> names;
+  for (const auto& [valueName, status] : unreadable) {
+    if (!unreadable_.contains(valueName)) {
+      runtime::log(Warn, L"configuration %s: value %s cannot be read (%s); it is left out", keyPath_, valueName,
+                   corestring::formatError(static_cast<uint32_t>(status)));
+    }
+    names.insert(valueName);
+  }
+  unreadable_ = std::move(names);
   out = std::move(values);
   return true;
 }

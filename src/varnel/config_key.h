@@ -1,6 +1,8 @@
 // A registry key that a sysconfig binds to: opened (created when absent) from its path text,
 // read as a whole into name/text pairs, closed when it goes out of scope.
 #pragma once
+#include <set>
+
 #include "varnel/corestring.h"
 #include "varnel/sysconfig.h"
 #include "winapi.h"
@@ -22,13 +24,18 @@ class ConfigKey {
 
   // Every value of the key as readRegistry gives it: SZ and EXPAND_SZ up to the first NUL,
   // DWORD and QWORD in decimal, MULTI_SZ items joined by NULs. Values of other types count as
-  // absent. False when the key cannot be read (then `out` is unchanged).
-  bool readAll(corestrmap& out) const;
+  // absent. A value that cannot be read (refused by the system, malformed, too short for its
+  // number type, still growing after several tries) counts as absent too and costs nothing
+  // else; it is logged once with its name, when it becomes unreadable. False only when the key
+  // itself cannot be read (then `out` is unchanged). Calls are serialised by the caller.
+  bool readAll(corestrmap& out);
   // One value by name, as readAll gives it. False when it is absent or has no text form.
   bool readOne(const corestring& name, corestring& text) const;
 
  private:
   HKEY key_ = nullptr;
+  corestring keyPath_;                                // for log lines
+  std::set<corestring, corestringLessI> unreadable_;  // the values the last readAll left out
 };
 
 }  // namespace CORE::config

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
+#include "process/process_owner.h"
 #include "statrix/cpumem_watch_env.h"
 #include "support/linux/fixture_tree.h"
 
@@ -64,14 +67,44 @@ TEST_F(WatchTest, AllFourThresholdsZeroSkipThePass) {
   EXPECT_EQ(recorder_.of(Event::Message)[0].bag.getInt64(L"overall_mem", -1), 0);
 }
 
-TEST_F(WatchTest, SamplingIntervalIsFlooredAtFiveSecondsAndTakenUnsigned) {
+TEST_F(WatchTest, IntervalsAreFlooredAtFiveSecondsAndClampedToADayWithAWarning) {
+  const auto warnings = [&](const std::wstring& prefix) {
+    return recorder_.count([&](const Event& e) { return e.level == CORE::Warn && e.text.starts_with(prefix); });
+  };
+  // Read at start: a value that cannot be read costs only itself, and is named once.
+  const auto settings = watch_test::temporaryRegistry() / "HKLM/Software/Vantrel/Orvane/Performance Alarms";
+  setSetting(L"SamplingIntervalSeconds", L"6");
+  setSetting(L"AlarmIntervalSeconds", L"-5");
+  std::ofstream(settings / "Notes") << "dword:12x\n";
   startWatch();
-  const std::pair<const wchar_t*, uint32_t> cases[] = {
-      {L"0", 5000}, {L"5", 5000}, {L"6", 6000}, {L"-1", 4294966296u}, {L"30", 30000}};
-  for (const auto& [seconds, period] : cases) {
+  EXPECT_EQ(recorder_.periods().back(), 6000u);
+  EXPECT_EQ(warnings(L"AlarmIntervalSeconds \"-5\" is negative"), 1u);
+  EXPECT_EQ(warnings(L"configuration HKLM\\Software\\Vantrel\\Orvane\\Performance Alarms: value Notes"), 1u);
+
+  // Changed while running: no product wraps; beyond one day the day is used.
+  const std::tuple<const wchar_t*, uint32_t, bool> cases[] = {
+      {L"0", 5000, false},      {L"5", 5000, false},          {L"6", 6000, false},
+      {L"-1", 5000, true},      {L"86400", 86400000, false},  {L"86401", 86400000, true},
+      {L"4294967296", 86400000, true}, {L"99999999999999999999", 86400000, true}, {L"30", 30000, false},
+  };
+  for (const auto& [seconds, period, warned] : cases) {
+    recorder_.clear();
     changeSetting(L"SamplingIntervalSeconds", seconds);
     EXPECT_EQ(recorder_.periods().back(), period) << "SamplingIntervalSeconds=" << seconds;
+    EXPECT_EQ(warnings(L"SamplingIntervalSeconds"), warned ? 1u : 0u) << "SamplingIntervalSeconds=" << seconds;
   }
+  EXPECT_EQ(warnings(L"configuration"), 0u);  // the unreadable value is not named again
+}
+
+TEST_F(WatchTest, AnOwnerWithoutAnAccountIsSystemAndTheFailedLookupTraced) {
+  tree_.addProcess({.pid = 300, .comm = "orphan", .uid = 3999999999u});  // no account has this uid
+  recorder_.clear();
+  EXPECT_EQ(processOwner(300).str(), L"SYSTEM");
+  EXPECT_EQ(recorder_.count([](const Event& e) {
+              return e.level == CORE::Trace && e.text.starts_with(L"LookupAccountSid() failed: ");
+            }),
+            1u);
+  EXPECT_TRUE(recorder_.lines(CORE::Debug).empty());
 }
 
 TEST_F(WatchTest, ExceptionInAPassDisablesTheWatchUntilTheNextReschedule) {

@@ -12,7 +12,9 @@
 #include "cpumem_watch_env.h"
 #include "metrics/counter_names.h"
 #include "metrics/counter_query.h"
+#include "metrics/metric_definition.h"
 #include "metrics/metric_table.h"
+#include "metrics/perfmon_metric_manager.h"
 #include "metrics/publication_names.h"
 #include "metrics_request.h"
 
@@ -33,6 +35,12 @@ TEST(CounterNames, MultiStringsNeverReadPastTheirLength) {
   EXPECT_EQ(names[1].str(), L"yz");
   EXPECT_TRUE(parseMultiString(nullptr, 10).empty());
   EXPECT_TRUE(parseMultiString(full, 0).empty());
+}
+
+TEST(CounterNames, TheIndexListKeepsTheLastIndexOfANameAndIgnoresAnOddTail) {
+  const wchar_t list[] = L"2\0System\0" L"4\0Memory\0" L"6\0System\0" L"9";
+  const CounterNameIndex index = parseCounterNameIndex(CORE::corestring(std::wstring(list, std::size(list) - 1)));
+  EXPECT_EQ(index, (CounterNameIndex{{L"Memory", 4}, {L"System", 6}}));
 }
 
 TEST(Publication, Low32BitsTruncationAndSaturationOfUnrepresentableValues) {
@@ -133,6 +141,36 @@ struct FakePdh {
   static void WINAPI freeMemory(PVOID) {}
 };
 
+TEST(MetricTable, TheHelpdeskNamesOfEntriesTheDefaultsReplaceGoWithThem) {
+  const auto add = [](const wchar_t* name) { return metricEntry(true, name, L"Memory", L"Available Bytes"); };
+  const auto remove = [](const wchar_t* name) { return metricEntry(false, name, L"", L""); };
+  const auto entries = [](const MetricTable& table, const wchar_t* name) {
+    return std::ranges::count_if(table.definitions(), [&](const MetricDefinition& d) { return d.strMetricName == name; });
+  };
+  FakePdh fake;
+  const CounterNameIndex names;
+  {
+    // The help desk adds again what it added before the defaults: a fresh add.
+    PerfmonMetricManager manager(fake.functions(), names);
+    manager.table().applyMetricRequests(metricRequest(kHelpdeskPluginName, {add(L"HD")}));
+    manager.loadDefaultMetrics();
+    EXPECT_FALSE(manager.table().isHelpdeskMetric(L"HD"));
+    manager.table().applyMetricRequests(metricRequest(kHelpdeskPluginName, {add(L"HD")}));
+    EXPECT_EQ(entries(manager.table(), L"HD"), 1);
+    EXPECT_TRUE(manager.table().isHelpdeskMetric(L"HD"));
+  }
+  {
+    // Its remove of such a name leaves another plug-in's entry of the name alone.
+    PerfmonMetricManager manager(fake.functions(), names);
+    manager.table().applyMetricRequests(metricRequest(kHelpdeskPluginName, {add(L"HD")}));
+    manager.loadDefaultMetrics();
+    manager.table().applyMetricRequests(metricRequest(L"other", {add(L"HD")}));
+    manager.table().applyMetricRequests(metricRequest(kHelpdeskPluginName, {remove(L"HD")}));
+    EXPECT_EQ(entries(manager.table(), L"HD"), 1);
+    EXPECT_EQ(manager.table().definitions().size(), 8u);  // the seven defaults and the other's
+  }
+}
+
 class CounterQueryTest : public ::testing::Test {
  protected:
   // Log lines of one level starting with `prefix`.
@@ -144,6 +182,25 @@ class CounterQueryTest : public ::testing::Test {
   CounterNameIndex names;  // empty: every name stays English
   watch_test::Recorder recorder;
 };
+
+TEST_F(CounterQueryTest, KeysHoldTypeThenSessionFlagAndTheFirstCreatorsScaleWins) {
+  MetricDefinition iops = defaultMetrics().at(5);
+  iops.bSessionRelated = true;
+  EXPECT_EQ(counterKey(iops).str(), L"PhysicalDisk^Disk Transfers/sec^_Total^DISK_IOPS^1^1");
+  // Definitions differing only in scale share one counter, read with the scale it was made with.
+  fake.value = 0.0042;
+  for (const int32_t first : {1000, 1}) {
+    CounterQuery query(fake.functions(), names);
+    const int32_t second = first == 1000 ? 1 : 1000;
+    query.updateCounters({definitionFromEntry(metricEntry(true, L"Q", L"System", L"Threads", L"", first)),
+                          definitionFromEntry(metricEntry(true, L"Q", L"System", L"Threads", L"", second))});
+    ASSERT_EQ(query.counterCount(), 1u);
+    std::vector<MetricValue> values;
+    ASSERT_TRUE(query.collectValues(values));
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_NEAR(values[0].value, 0.0042 * first, 1e-12) << "first scale " << first;
+  }
+}
 
 TEST_F(CounterQueryTest, LookupSizesAreNotTakenOnTrust) {
   names = {{L"System", 2}};

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 
 #include "cpumem_watch_env.h"
 #include "metrics/counter_names.h"
@@ -132,6 +133,55 @@ TEST_F(MetricsLinuxTest, WildcardsFollowTheDisksAndAVanishedDiskGoesAfterTwoFail
   collect();
   EXPECT_EQ(manager.query().counterCount(), 3u);
   EXPECT_EQ(counters.count(L"PhysicalDisk^Disk Reads/sec^sdc^PhysicalDisk|Disk Reads/sec|sdc^0^0"), 1u);
+}
+
+TEST_F(MetricsLinuxTest, CounterWildcardsExpandOverTheLayerAndOnlyTwoFailedReadsInARowRemoveACounter) {
+  manager.initialiseOnce([] {});
+  tree.setDisks({{"sda", 1}, {"sdb", 1}});
+  recorder.clear();
+  // Every counter of Processor for one instance; Memory has no instances: nothing, silently.
+  config(metricRequest(L"other", {metricEntry(true, L"", L"Processor", L"*", L"_Total"),
+                                  metricEntry(true, L"", L"Memory", L"*", L"*")}));
+  std::vector<std::wstring> keys;
+  for (const auto& [key, counter] : manager.query().counters()) keys.push_back(key.str());
+  EXPECT_EQ(keys, (std::vector<std::wstring>{L"Processor^% Idle Time^_Total^Processor|% Idle Time|_Total^0^0",
+                                             L"Processor^% Privileged Time^_Total^Processor|% Privileged Time|_Total^0^0",
+                                             L"Processor^% Processor Time^_Total^Processor|% Processor Time|_Total^0^0",
+                                             L"Processor^% User Time^_Total^Processor|% User Time|_Total^0^0"}));
+  EXPECT_TRUE(recorder.lines(CORE::Warn).empty());
+
+  // sdb's queue: gone, back, gone keeps the counter; gone twice in a row removes it.
+  config(metricRequest(L"other", {metricEntry(true, L"", L"PhysicalDisk", L"Current Disk Queue Length", L"*")}));
+  const std::wstring sdb = L"PhysicalDisk^Current Disk Queue Length^sdb^PhysicalDisk|Current Disk Queue Length|sdb^0^0";
+  const auto& counters = manager.query().counters();
+  ASSERT_EQ(counters.count(sdb), 1u);
+  for (const bool present : {false, true, false}) {
+    tree.setDisks(present ? std::vector<statrix_test::FakeDisk>{{"sda", 1}, {"sdb", 1}}
+                          : std::vector<statrix_test::FakeDisk>{{"sda", 1}});
+    publishMetricStats(manager);
+    EXPECT_EQ(counters.count(sdb), 1u) << "sdb present: " << present;
+  }
+  publishMetricStats(manager);
+  EXPECT_EQ(counters.count(sdb), 0u);
+}
+
+TEST_F(MetricsLinuxTest, AFailedStatsWriteNamesItsCounterAndANeverOpenedQueryPublishesSilently) {
+  recorder.clear();
+  publishMetricStats(manager);
+  EXPECT_TRUE(recorder.lines(CORE::Trace).empty());
+  EXPECT_EQ(recorder.count(Event::RegWrite), 0u);
+
+  // A file where the "Performance Stats" key would be: no value can be written under it.
+  const std::filesystem::path stats = watch_test::temporaryRegistry() / "HKLM/Software/Vantrel/Orvane/Performance Stats";
+  std::filesystem::remove_all(stats);
+  std::filesystem::create_directories(stats.parent_path());
+  std::ofstream(stats) << "not a key";
+  manager.initialiseOnce([] {});
+  config(metricRequest(L"other", {metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes")}));
+  recorder.clear();
+  publishMetricStats(manager);
+  EXPECT_EQ(logs(CORE::Error, L"Failed to write Perfmon counter Available Bytes to registry - "), 1u);
+  std::filesystem::remove(stats);
 }
 
 TEST_F(MetricsLinuxTest, SessionRelatedMetricsWaitForAnActiveLogin) {

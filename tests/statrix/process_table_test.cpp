@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cpumem/processor_times.h"
 #include "nt/nt_layout.h"
@@ -167,6 +168,57 @@ TEST_F(ConsumerListTest, DescendingWithTiesInSnapshotOrderAndZeroRoundedSharesLe
   // p5 equals the last slot (p1) and does not displace it.
   EXPECT_EQ(listed(), (std::vector<std::wstring>{L"p2", L"p3", L"p1"}));
   EXPECT_EQ(recorder_.count(Event::Log, L"Missing CPU use"), 0u);  // 80.3 - 120 is no gap
+
+  // The broadcast: one bag per slot under its position, every entry a string.
+  const auto broadcasts = recorder_.of(Event::Broadcast);
+  ASSERT_EQ(broadcasts.size(), 1u);
+  EXPECT_EQ(broadcasts[0].text, L"PROCESS-LIST");
+  const CORE::PropertyBag& list = broadcasts[0].bag;
+  EXPECT_EQ(list.getInt(L"numConsumers", -1), 3);
+  EXPECT_EQ(list.get(L"reason").str(), L"CPU");
+  const uint32_t pid = 0x7FFF0002;
+  const std::pair<std::wstring, std::wstring> expected[] = {
+      {L"PROCESSID", std::to_wstring(pid)},
+      {L"PROCESSNAME", L"p2"},
+      {L"SESSIONID", std::to_wstring(CORE::coreportable::getSessionId(pid))},
+      {L"USER", L"SYSTEM"},
+      {L"CPU_PERCENTAGE", L"40"}};
+  const CORE::PropertyBag first = list.getBag(L"0");
+  ASSERT_EQ(first.size(), std::size(expected));
+  for (size_t i = 0; i < first.size(); ++i) {
+    EXPECT_EQ(first.getName(i).str(), expected[i].first);
+    EXPECT_EQ(first.typeAt(i), CORE::PropertyBag::Type::String) << expected[i].first;
+    EXPECT_EQ(first.stringAt(i).str(), expected[i].second) << expected[i].first;
+  }
+  EXPECT_EQ(list.getBag(L"2").get(L"PROCESSNAME").str(), L"p1");
+}
+
+TEST_F(ConsumerListTest, AFigureForTheLastSlotOfAFullListTakesThatSlot) {
+  // Shares in snapshot order, the list's size and the names listed. Each case has pids of its own.
+  struct Case {
+    uint32_t slots;
+    std::vector<int64_t> shares;
+    std::vector<std::wstring> listed;
+  };
+  const Case cases[] = {
+      {3, {4000, 3000, 2000, 2500}, {L"p11", L"p12", L"p14"}},
+      {1, {1000, 3000}, {L"p22"}},
+      {1, {3000, 1000}, {L"p31"}},
+  };
+  uint64_t base = 10;
+  for (const Case& c : cases) {
+    std::vector<FakeProcess> before, after;
+    for (size_t i = 0; i < c.shares.size(); ++i) {
+      before.push_back(consumer(base + i + 1, 0));
+      after.push_back(consumer(base + i + 1, c.shares[i]));
+    }
+    pass(before);
+    pass(after);
+    recorder_.clear();
+    listConsumers(ProcessKind::Cpu, &snapshot, table, 0.0f, c.slots);
+    EXPECT_EQ(listed(), c.listed) << c.slots << " slots, first pid " << base + 1;
+    base += 10;
+  }
 }
 
 TEST_F(ConsumerListTest, ACpuGapUnderTenPointsIsNotAnalysedAndWithoutNewProcessesWentToAnExitedOne) {

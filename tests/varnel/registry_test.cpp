@@ -22,6 +22,7 @@
 #include "recording_observer.h"
 #include "varnel/corestring.h"
 #include "varnel/host_control.h"
+#include "varnel/logging.h"
 #include "varnel/sysconfig.h"
 #include "winapi.h"
 
@@ -283,6 +284,47 @@ TEST_F(Sysconfig, ValuesThereAreCachedChangesComeOnceAndADeletedValueFallsBack) 
   for (const auto& [name, value] : config.changes()) all += name + L"=" + value + L" ";
   EXPECT_EQ(config.changes().size(), 24u) << corestring(all).utf8();  // "List" never differed from its default
   EXPECT_EQ(config.get(L"Threshold"), corestring(L"90"));
+}
+
+// A value that cannot be read (file-backed: malformed or beyond the size limit; Windows: a
+// DWORD with too few bytes) costs only itself: the others are read, their changes delivered,
+// and it is logged once, by name, not at every later scan.
+TEST_F(Sysconfig, AnUnreadableValueCostsOnlyItselfAndIsLoggedOnce) {
+  varnel_test::RecordingObserver log;
+  ASSERT_TRUE(write(L"Interval", L"45", REG_DWORD));
+  fs::path dir = RegistryRoot::path() / "HKLM";
+  for (const auto& part : corestring(subKey_).split(L'\\', false)) dir /= part.utf8();
+  std::vector<std::string> bad = {"Notes", "Huge"};
+  if (fs::is_directory(dir)) {
+    std::ofstream(dir / "Notes") << "dword:12x\n";
+    std::ofstream(dir / "Huge") << std::string((size_t{17} << 20), 'x');
+  } else {
+    bad.pop_back();
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS);
+    const BYTE shortNumber[3] = {1, 2, 3};
+    EXPECT_EQ(RegSetValueExW(key, L"Notes", 0, REG_DWORD, shortNumber, sizeof shortNumber), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  Recorder config;
+  ASSERT_TRUE(bind(config));
+  EXPECT_EQ(config.get(L"Interval"), corestring(L"45"));
+  EXPECT_EQ(config.get(L"Notes"), corestring());
+  ASSERT_TRUE(write(L"Interval", L"12", REG_DWORD));
+  CORE::syncConfiguration();
+  CORE::syncConfiguration();
+  EXPECT_EQ(config.changes(), (std::vector<Change>{{L"Interval", L"12"}}));
+  for (const std::string& name : bad) {
+    const std::wstring named = L": value " + corestring::fromUtf8(name).str() + L" cannot be read";
+    EXPECT_EQ(std::ranges::count_if(log.events(),
+                                    [&](const varnel_test::Event& e) {
+                                      return e.kind == L"log" && e.number == CORE::Warn &&
+                                             e.text.find(named) != std::wstring::npos;
+                                    }),
+              1)
+        << name;
+  }
 }
 
 TEST_F(Sysconfig, CleanupWaitsForARunningChangedAndNoneStartsAfterIt) {

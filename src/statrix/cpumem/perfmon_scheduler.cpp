@@ -29,11 +29,26 @@ CORE::corestrmap buildDefaults() {
   return defaults;
 }
 
-// Seconds to a timer period. The product is formed in 32 unsigned bits, so a negative setting
-// becomes a very long period rather than a short one; anything up to 5 s becomes 5 s.
+// The longest interval between passes; a longer setting is clamped to it (with a Warn line).
+constexpr int32_t kMaxIntervalSeconds = 86400;
+
+// Seconds to a timer period, without wrapping: anything up to 5 s (negative settings too)
+// becomes 5 s, anything above the maximum the maximum.
 uint32_t intervalMs(int32_t seconds) {
-  const uint32_t ms = static_cast<uint32_t>(seconds) * 1000u;
-  return ms > 5000u ? ms : 5000u;
+  const int64_t ms = int64_t{std::clamp(seconds, 0, kMaxIntervalSeconds)} * 1000;
+  return static_cast<uint32_t>(std::max<int64_t>(ms, 5000));
+}
+
+// Converts an interval setting's text, with a Warn line when it is outside 0..the maximum.
+int32_t intervalSetting(const wchar_t* name, const CORE::corestring& text) {
+  const int32_t seconds = text.toInt(true);
+  if (seconds > kMaxIntervalSeconds) {
+    LogMessage(CORE::Warn, L"%s \"%s\" is above the maximum of %d seconds; %d seconds are used", name, text,
+               kMaxIntervalSeconds, kMaxIntervalSeconds);
+  } else if (seconds < 0) {
+    LogMessage(CORE::Warn, L"%s \"%s\" is negative; 5 seconds are used", name, text);
+  }
+  return seconds;
 }
 
 }  // namespace
@@ -55,8 +70,8 @@ void PerfmonScheduler::start() {
   ProcessCpuPercentage = get(L"ProcessCpuPercentage").toUInt(true);
   ProcessMemoryPercentage = get(L"ProcessMemoryPercentage").toUInt(true);
   ProcessNameList = get(L"ProcessNameList");
-  SamplingIntervalSeconds = get(L"SamplingIntervalSeconds").toInt(true);
-  AlarmIntervalSeconds = get(L"AlarmIntervalSeconds").toInt(true);
+  SamplingIntervalSeconds = intervalSetting(L"SamplingIntervalSeconds", get(L"SamplingIntervalSeconds"));
+  AlarmIntervalSeconds = intervalSetting(L"AlarmIntervalSeconds", get(L"AlarmIntervalSeconds"));
   AlarmLogConsumerMax = get(L"AlarmLogConsumerMax").toUInt(true);
   WatchState::instance().reset();
   reschedule();
@@ -79,10 +94,10 @@ void PerfmonScheduler::changed(const CORE::corestring& name, CORE::corestring& v
   const int32_t number = value.toInt(true);
   const auto asUnsigned = static_cast<uint32_t>(number);
   if (name.comparei(L"SamplingIntervalSeconds") == 0) {
-    SamplingIntervalSeconds = number;
+    SamplingIntervalSeconds = intervalSetting(L"SamplingIntervalSeconds", value);
     reschedule();
   } else if (name.comparei(L"AlarmIntervalSeconds") == 0) {
-    AlarmIntervalSeconds = number;
+    AlarmIntervalSeconds = intervalSetting(L"AlarmIntervalSeconds", value);
     reschedule();
   } else if (name.comparei(L"AlarmLogConsumerMax") == 0) {
     AlarmLogConsumerMax = asUnsigned;

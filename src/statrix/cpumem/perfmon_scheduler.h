@@ -21,7 +21,7 @@ class PerfmonScheduler : public CORE::sysconfig, public CORE::coretimer {
   // pass, the two intervals reschedule at once. ProcessNameList is only read by start.
   void changed(const CORE::corestring& name, CORE::corestring& value) override;
   // Derives the period (the sampling interval, or the shorter alarm interval while an overall
-  // alarm holds; never below 5 s) and (re)starts the timer.
+  // alarm holds; each at least 5 s and at most one day) and (re)starts the timer.
   void reschedule();
   bool TimerCallback() override;
 

@@ -28,7 +28,12 @@ class MetricTable {
   // removes names it added.
   void removeMetric(const CORE::PropertyBag& request, const CORE::PropertyBag& entry);
 
-  void replace(std::vector<MetricDefinition> definitions) { metricTable_ = std::move(definitions); }
+  // The table becomes `definitions`. Every entry the help-desk plug-in added is gone with it,
+  // so are its names: a later add of such a name is a fresh add, a later remove removes nothing.
+  void replace(std::vector<MetricDefinition> definitions) {
+    metricTable_ = std::move(definitions);
+    helpdeskMetricNames_.clear();
+  }
   const std::vector<MetricDefinition>& definitions() const { return metricTable_; }
   bool isHelpdeskMetric(const CORE::corestring& name) const { return helpdeskMetricNames_.count(name) != 0; }
   const std::set<CORE::corestring>& helpdeskMetricNames() const { return helpdeskMetricNames_; }

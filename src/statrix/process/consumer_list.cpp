@@ -32,11 +32,13 @@ std::vector<Slot> topSlots(ProcessKind kind, const ProcessSnapshot& snapshot, co
     const float value = kind == ProcessKind::Cpu ? record->cpuPercent : record->memPercent;
     if (roundPercent(value) == 0) continue;
     sum += value;
-    if (slots.size() == capacity && slots.back().value >= value) continue;
+    if (slots.size() == capacity) {
+      if (slots.back().value >= value) continue;
+      slots.pop_back();  // before the insertion point is found, which may be where it stood
+    }
     // Behind every slot of an equal or larger figure: the first met stays ahead.
     const auto at = std::upper_bound(slots.begin(), slots.end(), value,
                                      [](float v, const Slot& slot) { return slot.value < v; });
-    if (slots.size() == capacity) slots.pop_back();
     slots.insert(at, Slot{value, entry});
   }
   return slots;

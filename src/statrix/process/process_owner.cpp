@@ -37,7 +37,11 @@ PSID readTokenUser(HANDLE token, std::vector<std::byte>& storage) {
     return nullptr;
   }
   const size_t used = returned != 0 && returned <= storage.size() ? returned : storage.size();
-  return tokenUserSid(storage.data(), used);
+  const PSID sid = tokenUserSid(storage.data(), used);
+  if (sid == nullptr) {
+    LogMessage(CORE::Trace, L"GetTokenInformation() failed: %s", CORE::corestring::formatError(ERROR_INVALID_DATA));
+  }
+  return sid;
 }
 
 // Looks the SID up on the local system; true with "domain\name" in `user`.

@@ -159,6 +159,7 @@ void FixtureTree::setLogins(const std::vector<FakeLogin>& logins) {
     struct utmp record {};
     record.ut_type = login.type;
     record.ut_pid = static_cast<pid_t>(login.pid);
+    record.ut_tv.tv_sec = static_cast<int32_t>(login.loginSeconds);
     std::strncpy(record.ut_line, login.line.c_str(), sizeof record.ut_line);
     std::strncpy(record.ut_user, login.user.c_str(), sizeof record.ut_user);
     std::strncpy(record.ut_host, "fixture", sizeof record.ut_host);

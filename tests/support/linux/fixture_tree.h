@@ -37,6 +37,7 @@ struct FakeLogin {
   std::string line;  // "tty1", "pts/0"
   std::string user;
   short type = 7;
+  int64_t loginSeconds = 0;  // ut_tv.tv_sec; 0: not recorded
 };
 
 // One process. The leading fields are those most tests set: {pid, comm, utime, stime,

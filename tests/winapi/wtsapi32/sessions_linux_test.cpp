@@ -157,6 +157,34 @@ TEST_F(WtsSessions, ALoginIsActiveWhileItsProcessLivesAndProcessesKeepTheirAudit
   EXPECT_EQ(enumerate()[4100].state, WTSDisconnected);
 }
 
+TEST_F(WtsSessions, APidReusedAfterTheLoginDoesNotKeepItsSessionActive) {
+  const uint64_t hz = static_cast<uint64_t>(sysconf(_SC_CLK_TCK));
+  constexpr int64_t kBoot = 1'700'000'000;
+  tree.setBootTime(kBoot);
+  FakeProcess login{4600, "bash"};
+  login.starttime = 500 * hz;  // 500 s after boot, as the login began at 600 s
+  tree.addProcess(login);
+  FakeProcess reused{4700, "worker"};
+  reused.starttime = 700 * hz;  // started after its pid's login: not that login's process
+  tree.addProcess(reused);
+  // A login in the second its process started still counts; a record without a time keeps the
+  // pid test alone.
+  FakeProcess sameSecond{4800, "sshd"};
+  sameSecond.starttime = 600 * hz + hz / 2;
+  tree.addProcess(sameSecond);
+  tree.setLogins({{4600, "pts/0", "ann", 7, kBoot + 600},
+                  {4700, "pts/1", "bob", 7, kBoot + 600},
+                  {4800, "pts/2", "cy", 7, kBoot + 600},
+                  {4700, "pts/3", "dee"}});
+  auto sessions = enumerate();
+  EXPECT_EQ(sessions[4600].state, WTSActive);
+  EXPECT_EQ(sessions[4800].state, WTSActive);
+  EXPECT_EQ(sessions[4700].name, L"pts/1");
+  EXPECT_EQ(sessions[4700].state, WTSActive);  // the record without a time: the pid still counts
+  tree.setLogins({{4700, "pts/1", "bob", 7, kBoot + 600}});
+  EXPECT_EQ(enumerate()[4700].state, WTSDisconnected);
+}
+
 TEST_F(WtsSessions, NoRecordsMeanOnlyTheServicesSessionAndNoUtmpFileFails) {
   tree.setLogins({});  // from here on the tree restores VARNEL_UTMP when it goes
   EXPECT_EQ(enumerate().size(), 1u);

@@ -23,7 +23,7 @@ std::vector<UtmpLogin> parseUtmp(std::string_view data) {
     struct utmp record;
     std::memcpy(&record, data.data() + offset, sizeof record);  // the data need not be aligned
     if (record.ut_type != USER_PROCESS || record.ut_pid <= 0) continue;
-    logins.push_back({record.ut_pid, text(record.ut_line), text(record.ut_user)});
+    logins.push_back({record.ut_pid, text(record.ut_line), text(record.ut_user), record.ut_tv.tv_sec});
   }
   return logins;
 }

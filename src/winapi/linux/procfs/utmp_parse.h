@@ -13,6 +13,7 @@ struct UtmpLogin {
   int32_t pid = 0;   // the login process (the session leader)
   std::string line;  // the terminal, "tty1" or "pts/0"
   std::string user;
+  int64_t loginSeconds = 0;  // when the login began (Unix seconds); 0 when not recorded
 };
 
 // The records of logged-in users (USER_PROCESS), in file order. A record cut off at the end

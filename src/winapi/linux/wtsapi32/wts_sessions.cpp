@@ -2,8 +2,9 @@
 //
 // Session 0 is the services' session, as on Windows: always listed, never active. Each login
 // of utmp is a session named by its terminal; it is WTSActive while its login process is alive
-// (its directory exists under the procfs root), else WTSDisconnected (a record a crashed login
-// left behind). Its id is the audit session id of the login process (`<pid>/sessionid`, the
+// (its directory exists under the procfs root and, when the record has a login time, the
+// process started no later than that: a later one holds a reused pid), else WTSDisconnected (a
+// record a crashed login left behind). Its id is the audit session id of the login process (`<pid>/sessionid`, the
 // figure process snapshots report as SessionId); where that is unset or unreadable, the login
 // pid, which is stable while the login lasts and distinct among logins. Logins that share one
 // id are one session, active when any of them is.
@@ -13,12 +14,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/config.h"
 #include "common/wide_text.h"
+#include "ntdll/nt_time.h"
 #include "procfs/bounded_read.h"
+#include "procfs/pid_parse.h"
+#include "procfs/procfs_readers.h"
 #include "procfs/procfs_text.h"
 #include "procfs/utmp_parse.h"
 #include "winapi.h"
@@ -40,6 +45,25 @@ struct Session {
 bool processAlive(const std::string& root, int32_t pid) {
   struct stat st {};
   return ::stat((root + "/" + std::to_string(pid)).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The start of a process in Unix seconds (boot time + its start ticks, rounded down), if known.
+std::optional<uint64_t> processStart(const std::string& root, int32_t pid, uint64_t bootTime) {
+  std::string text;
+  if (readRegularFile(root + "/" + std::to_string(pid) + "/stat", 4096, text) != 0) return std::nullopt;
+  const auto stat = procfs::parsePidStat(text);
+  if (!stat) return std::nullopt;
+  return bootTime + stat->starttime / static_cast<uint64_t>(clockTicksPerSecond());
+}
+
+// Whether the login's process is alive and is the one that logged in: a process that started
+// after the login time holds a reused pid. Without a login time, a boot time or a start time
+// the process is taken as the login's.
+bool loginAlive(const std::string& root, const UtmpLogin& login, std::optional<uint64_t> bootTime) {
+  if (!processAlive(root, login.pid)) return false;
+  if (login.loginSeconds <= 0 || !bootTime) return true;
+  const std::optional<uint64_t> started = processStart(root, login.pid, *bootTime);
+  return !started || *started <= static_cast<uint64_t>(login.loginSeconds);
 }
 
 DWORD sessionIdOf(const std::string& root, int32_t pid) {
@@ -69,8 +93,14 @@ DWORD listSessions(std::vector<Session>& sessions) {
   if (error == ENOENT) return ERROR_SUCCESS;  // no login records: nobody is logged in
   if (error) return errorOf(error);
   const std::string root = procfsRoot();
-  for (const UtmpLogin& login : parseUtmp(data)) {
-    const bool alive = processAlive(root, login.pid);
+  const std::vector<UtmpLogin> logins = parseUtmp(data);
+  std::optional<uint64_t> bootTime;
+  if (!logins.empty()) {
+    const Parsed<procfs::SystemStat> system = readSystemStat();
+    if (system.value) bootTime = system.value->bootTime;
+  }
+  for (const UtmpLogin& login : logins) {
+    const bool alive = loginAlive(root, login, bootTime);
     const DWORD id = alive ? sessionIdOf(root, login.pid) : static_cast<DWORD>(login.pid);
     bool merged = false;
     for (Session& s : sessions) {

@@ -122,6 +122,7 @@ struct HttpServer::Loop {
     listener_ = listenTcp(address.host, address.port, error);
     if (!listener_) return false;
     port_ = boundPort(listener_.get());
+    tlsAtStart_ = watch_.current()->tls != nullptr;
     authLane_ = std::make_unique<Lane>();
     renderLane_ = std::make_unique<Lane>();
     return true;
@@ -471,6 +472,7 @@ struct HttpServer::Loop {
   Waker waker_;
   Socket listener_;
   uint16_t port_ = 0;
+  bool tlsAtStart_ = false;
   std::atomic<bool> stopping_{false};
   Clock::time_point acceptPausedUntil_{};
 
@@ -505,6 +507,8 @@ bool HttpServer::start(const ListenAddress& address, const std::string& webConfi
 }
 
 uint16_t HttpServer::port() const { return loop_ ? loop_->port_ : 0; }
+
+bool HttpServer::tls() const { return loop_ && loop_->tlsAtStart_; }
 
 void HttpServer::stop() {
   if (!loop_) return;

@@ -43,6 +43,8 @@ class HttpServer {
   bool start(const ListenAddress& address, const std::string& webConfig, std::string& error);
   // The port being listened on (useful with port 0).
   uint16_t port() const;
+  // Whether the configuration read at start serves TLS.
+  bool tls() const;
   // Closes every connection at once and joins the threads; a render in progress ends first.
   void stop();
 

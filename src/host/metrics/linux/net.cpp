@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -69,6 +70,9 @@ uint16_t boundPort(SocketHandle socket) {
 AcceptResult acceptClient(SocketHandle listener, Socket& client) {
   int c = ::accept4(fd(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (c < 0) return wouldBlock(errno) || errno == ECONNABORTED ? AcceptResult::Again : AcceptResult::Failed;
+  // An answer goes out as head and body: without this the body waits for the peer's delayed ACK.
+  int yes = 1;
+  setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
   client = Socket(c);
   return AcceptResult::Accepted;
 }

@@ -83,6 +83,9 @@ AcceptResult acceptClient(SocketHandle listener, Socket& client) {
     return wouldBlock(e) || e == WSAECONNRESET ? AcceptResult::Again : AcceptResult::Failed;
   }
   client = Socket(static_cast<SocketHandle>(c));
+  // An answer goes out as head and body: without this the body waits for the peer's delayed ACK.
+  BOOL yes = TRUE;
+  setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
   return makeNonBlocking(c) ? AcceptResult::Accepted : AcceptResult::Again;
 }
 

@@ -1,5 +1,5 @@
 // Basic authentication: credentials, constant-time matching, the verdict cache.
-#include "basic_auth.h"
+#include "metrics/basic_auth.h"
 
 #include <cstdint>
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "password_check.h"
-#include "web_config.h"
+#include "metrics/password_check.h"
+#include "metrics/web_config.h"
 
 namespace vhost {
 

@@ -1,5 +1,5 @@
 // The plain TCP byte stream.
-#include "byte_stream.h"
+#include "metrics/byte_stream.h"
 
 namespace vhost {
 

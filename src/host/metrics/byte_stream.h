@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "net.h"
+#include "metrics/net.h"
 
 namespace vhost {
 

@@ -1,5 +1,5 @@
 // HTTP/1.x request heads: request line, header fields, the few fields the endpoint acts on.
-#include "http_request.h"
+#include "metrics/http_request.h"
 
 #include <algorithm>
 #include <cctype>

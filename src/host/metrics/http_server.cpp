@@ -1,6 +1,6 @@
 // The endpoint's event loop: accepting, reading request heads, answering in order, deadlines,
 // eviction, and the render and authentication threads it hands slow work to.
-#include "http_server.h"
+#include "metrics/http_server.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,12 +10,12 @@
 #include <mutex>
 #include <vector>
 
-#include "basic_auth.h"
-#include "byte_stream.h"
-#include "http_request.h"
-#include "net.h"
-#include "prometheus_text.h"
-#include "web_config_watch.h"
+#include "metrics/basic_auth.h"
+#include "metrics/byte_stream.h"
+#include "metrics/http_request.h"
+#include "metrics/net.h"
+#include "metrics/prometheus_text.h"
+#include "metrics/web_config_watch.h"
 
 namespace vhost {
 

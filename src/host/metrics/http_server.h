@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "listen_address.h"
+#include "metrics/listen_address.h"
 
 namespace vhost {
 

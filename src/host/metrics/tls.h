@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "byte_stream.h"
-#include "web_config.h"
+#include "metrics/byte_stream.h"
+#include "metrics/web_config.h"
 
 namespace vhost {
 

@@ -1,5 +1,5 @@
 // Interpretation and checks of the web configuration's entries.
-#include "web_config.h"
+#include "metrics/web_config.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,5 +1,5 @@
 // Loading and reloading of the web configuration.
-#include "web_config_watch.h"
+#include "metrics/web_config_watch.h"
 
 #include <filesystem>
 #include <system_error>

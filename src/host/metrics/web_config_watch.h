@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "basic_auth.h"
-#include "tls.h"
-#include "web_config.h"
+#include "metrics/basic_auth.h"
+#include "metrics/tls.h"
+#include "metrics/web_config.h"
 
 namespace vhost {
 

@@ -2,7 +2,7 @@
 // pipelined request starts.
 #include <gtest/gtest.h>
 
-#include "http_request.h"
+#include "metrics/http_request.h"
 
 namespace vhost {
 namespace {

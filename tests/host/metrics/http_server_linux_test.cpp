@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "http_server.h"
+#include "metrics/http_server.h"
 #include "support/linux/child_process.h"
 #include "support/linux/scratch_dir.h"
 #include "support/linux/test_pki.h"

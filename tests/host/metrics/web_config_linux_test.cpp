@@ -2,8 +2,8 @@
 // interpreted, credentials parsed, bcrypt verdicts and their cache.
 #include <gtest/gtest.h>
 
-#include "basic_auth.h"
-#include "web_config.h"
+#include "metrics/basic_auth.h"
+#include "metrics/web_config.h"
 
 namespace vhost {
 namespace {

@@ -1,5 +1,5 @@
 // POSIX sockets for the endpoint's event loop.
-#include "net.h"
+#include "metrics/net.h"
 
 #include <fcntl.h>
 #include <netdb.h>

@@ -1,5 +1,5 @@
 // bcrypt through libcrypt's crypt_rn, SHA-256 through OpenSSL.
-#include "password_check.h"
+#include "metrics/password_check.h"
 
 #include <crypt.h>
 #include <openssl/crypto.h>

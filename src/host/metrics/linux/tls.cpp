@@ -1,5 +1,5 @@
 // TLS through OpenSSL, non-blocking: one SSL_CTX per configuration, one SSL per connection.
-#include "tls.h"
+#include "metrics/tls.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "web_config.h"
+#include "metrics/web_config.h"
 
 namespace vhost {
 

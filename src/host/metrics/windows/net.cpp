@@ -2,7 +2,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "net.h"
+#include "metrics/net.h"
 
 namespace vhost {
 

@@ -1,5 +1,5 @@
 // The Windows build has no password hashing: basic authentication is refused with --web-config.
-#include "password_check.h"
+#include "metrics/password_check.h"
 
 namespace vhost {
 

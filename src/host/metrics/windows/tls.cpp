@@ -1,5 +1,5 @@
 // The Windows build has no TLS library: no context can be made (--web-config is refused first).
-#include "tls.h"
+#include "metrics/tls.h"
 
 namespace vhost {
 

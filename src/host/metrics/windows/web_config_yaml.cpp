@@ -1,5 +1,5 @@
 // The Windows build has no YAML, TLS or bcrypt library: --web-config is refused.
-#include "web_config.h"
+#include "metrics/web_config.h"
 
 namespace vhost {
 

@@ -17,6 +17,8 @@ install(CODE "configure_file(\"${CMAKE_SOURCE_DIR}/packaging/statrix.service.in\
                              \"${CMAKE_BINARY_DIR}/packaging/statrix.service\" @ONLY)")
 install(FILES ${CMAKE_BINARY_DIR}/packaging/statrix.service DESTINATION lib/systemd/system)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/statrix)
+# The web configuration example (TLS, client certificates, basic auth) for /etc/statrix/web.yml.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/web.yml DESTINATION share/doc/statrix/examples)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME statrix)

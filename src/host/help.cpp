@@ -28,6 +28,8 @@ Options:
   --metrics-listen ADDR:PORT
                        serve Prometheus metrics at http://ADDR:PORT/metrics (GET/HEAD
                        only), e.g. 127.0.0.1:9464; default: no endpoint
+  --web-config FILE    TLS, client certificates, basic auth and headers of the endpoint
+                       (YAML as Prometheus exporters read it), read again when changed
   --help               this text
 
 Script commands (one JSON object per line; a bad line gives an "error" event and the script

@@ -77,6 +77,12 @@ constexpr OptionDef kOptions[] = {
        o.metricsListen = address;
        return true;
      }},
+    {"--web-config", nullptr,
+     [](Options& o, std::string_view v, std::string& e) {
+       if (v.empty()) return badValue(e, "--web-config", "a file name", v);
+       o.webConfig = std::string(v);
+       return true;
+     }},
     {"--helpdesk", [](Options& o) { o.helpdesk = true; }, nullptr},
     {"--json", [](Options& o) { o.json = true; }, nullptr},
     {"--manual-timers", [](Options& o) { o.manualTimers = true; }, nullptr},

@@ -34,6 +34,7 @@ struct Options {
   bool traceThreads = false;
   std::optional<int> level;
   std::optional<ListenAddress> metricsListen;  // no endpoint without it
+  std::optional<std::string> webConfig;        // TLS and authentication of the endpoint
   bool help = false;
 };
 

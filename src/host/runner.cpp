@@ -93,12 +93,13 @@ int runHost(const std::vector<std::string>& args, std::istream& in, std::ostream
   // Human mode: a SIGTERM from here on ends the run cleanly, even before the plug-in is up.
   if (script == nullptr) armStopSignals();
 
+  if (options.webConfig && !options.metricsListen) return fail(err, "--web-config needs --metrics-listen");
   std::optional<MetricsEndpoint> endpoint;
   if (options.metricsListen) {
-    endpoint.emplace(framework);
-    if (!endpoint->start(*options.metricsListen, error)) return fail(err, error);
-    sink.note("metrics at http://" + options.metricsListen->host + ":" +
-              std::to_string(options.metricsListen->port) + "/metrics");
+    endpoint.emplace(framework, [&sink](const std::string& line) { sink.note(line); });
+    if (!endpoint->start(*options.metricsListen, options.webConfig.value_or(""), error)) return fail(err, error);
+    sink.note(std::string("metrics at ") + (endpoint->tls() ? "https://" : "http://") + options.metricsListen->host +
+              ":" + std::to_string(options.metricsListen->port) + "/metrics");
   }
 
   // Without --plugin: the first default location that loads; a failure names the first.

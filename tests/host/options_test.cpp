@@ -27,7 +27,8 @@ std::string failure(std::vector<std::string> args) {
 TEST(Options, EveryOptionInBothSpellings) {
   Options o = parse({"--plugin", "/x/statrix.so", "--registry=/r", "--procfs", "/p", "--utmp=/u", "--param", "A=1",
                      "--param=B=x=y", "--set", "OverallCpuPercentage=90", "--helpdesk", "--seconds", "5",
-                     "--manual-timers", "--trace-threads", "--level=3", "--metrics-listen=[::1]:80"});
+                     "--manual-timers", "--trace-threads", "--level=3", "--metrics-listen=[::1]:80",
+                     "--web-config", "/etc/statrix/web.yml"});
   EXPECT_EQ(o.plugin, "/x/statrix.so");
   EXPECT_EQ(o.registry, "/r");
   EXPECT_EQ(o.procfs, "/p");
@@ -41,6 +42,7 @@ TEST(Options, EveryOptionInBothSpellings) {
   EXPECT_EQ(o.seconds, 5u);
   EXPECT_EQ(o.level, 3);
   EXPECT_EQ(o.metricsListen->host, "::1");
+  EXPECT_EQ(o.webConfig, "/etc/statrix/web.yml");
   EXPECT_FALSE(o.json || o.script || o.help);
 
   EXPECT_TRUE(parse({"--script", "-"}).json);  // implied

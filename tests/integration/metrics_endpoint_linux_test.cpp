@@ -151,6 +151,40 @@ TEST(MetricsEndpoint, HttpSurfaceAndAddressInUse) {
   EXPECT_TRUE(second.stdoutLines.empty()) << second.transcript();
 }
 
+TEST(MetricsEndpoint, WebConfigRefusalsAndStopWhileClientsStall) {
+  // A web configuration that cannot be used ends the start with exit status 2 and one line
+  // naming the key, before the plug-in is loaded.
+  ScratchDir dir;
+  statrix_test::FixtureTree tree;
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"--web-config", dir.write("web.yml", "tls_server_config:\n  cert_fle: x\n")},
+       "unknown key tls_server_config.cert_fle"},
+      {{"--web-config", dir.path() + "/absent.yml"}, "absent.yml: cannot read the file"},
+  };
+  for (const auto& [extra, reason] : refused) {
+    std::vector<std::string> args = {"--registry", dir.path(), "--procfs", tree.root(), "--metrics-listen",
+                                     "127.0.0.1:" + std::to_string(statrix_test::freeLoopbackPort())};
+    args.insert(args.end(), extra.begin(), extra.end());
+    statrix_test::HostRun run = statrix_test::runScript({}, args);
+    EXPECT_EQ(run.exitCode, 2) << run.transcript();
+    EXPECT_NE(run.stderrText.find(reason), std::string::npos) << run.transcript();
+    EXPECT_TRUE(run.stdoutLines.empty()) << run.transcript();
+  }
+
+  // SIGTERM ends the runner at once although clients hold connections with half a request
+  // (it used to wait for each of them to give up).
+  Runner r;
+  ASSERT_TRUE(r.start({})) << r.process->output();
+  std::vector<int> stalled;
+  for (int i = 0; i < 16; ++i) stalled.push_back(rawRequest(r.port, "GET /metrics HTTP/1.1\r\nX-Slow: ", false));
+  const auto begun = std::chrono::steady_clock::now();
+  r.process->signal(SIGTERM);
+  EXPECT_EQ(r.process->wait(std::chrono::seconds(30)), 0) << r.process->output();
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+  EXPECT_NE(r.process->output().find("plug-in unloaded"), std::string::npos) << r.process->output();
+  for (int fd : stalled) close(fd);
+}
+
 TEST(MetricsEndpoint, FixtureFiguresPassPromtoolAndReachPrometheus) {
   Runner r;
   r.tree.setMeminfo(6000000, 1500000);  // kB: 6144000000 bytes in all, 25 % available

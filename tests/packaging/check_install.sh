@@ -14,7 +14,7 @@ for f in bin/varnel-host lib/libvarnel.so lib/statrix/statrix.so lib/systemd/sys
          share/doc/statrix/README.md; do
   [ -e "$work/stage/$f" ] || fail "not installed: $f"
 done
-grep -qx "ExecStart=$work/stage/bin/varnel-host --metrics-listen 127.0.0.1:9464 --helpdesk --level 2" \
+grep -q "^ExecStart=.* exec $work/stage/bin/varnel-host --metrics-listen 127.0.0.1:9464 --helpdesk --level 2" \
   "$work/stage/lib/systemd/system/statrix.service" || fail "unit does not run the installed runner"
 
 # A copy of the installed tree elsewhere still finds its plug-in and library.
@@ -37,8 +37,8 @@ for f in ./usr/bin/varnel-host ./usr/lib/libvarnel.so ./usr/lib/statrix/statrix.
 done
 if grep -q "$build/bin\|/usr/local" "$work/contents.txt"; then fail "package holds build or /usr/local paths"; fi
 unit=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/statrix.service)
-grep -qx 'ExecStart=/usr/bin/varnel-host --metrics-listen 127.0.0.1:9464 --helpdesk --level 2' <<<"$unit" \
-  || fail "packaged unit: $unit"
+grep -q '^ExecStart=.* exec /usr/bin/varnel-host --metrics-listen \[::\]:9464 --web-config /etc/statrix/web.yml' \
+  <<<"$unit" || fail "packaged unit: $unit"
 for line in StateDirectory=statrix 'Environment=VARNEL_REGISTRY=%S/statrix' Restart=on-failure KillSignal=SIGTERM; do
   grep -qx "$line" <<<"$unit" || fail "packaged unit lacks $line"
 done

@@ -18,10 +18,10 @@ constexpr uint32_t kPrimeWaitMs = 10000;
 
 }  // namespace
 
-MetricsEndpoint::MetricsEndpoint(FrameworkEvents& framework)
+MetricsEndpoint::MetricsEndpoint(FrameworkEvents& framework, Log log)
     : framework_(framework),
       figures_(askPerfmon, readMachineMemory),
-      server_([this] { return figures_.scrape(); }) {
+      server_([this] { return figures_.scrape(); }, std::move(log)) {
   framework_.setFigures(&figures_);
 }
 
@@ -30,10 +30,10 @@ MetricsEndpoint::~MetricsEndpoint() {
   framework_.setFigures(nullptr);
 }
 
-bool MetricsEndpoint::start(const ListenAddress& address, std::string& error) {
+bool MetricsEndpoint::start(const ListenAddress& address, const std::string& webConfig, std::string& error) {
   // A client that hangs up while its answer is written must not end the runner.
   ignoreBrokenPipe();
-  return server_.start(address, error);
+  return server_.start(address, webConfig, error);
 }
 
 void MetricsEndpoint::prime() {

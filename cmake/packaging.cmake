@@ -1,5 +1,6 @@
 # Install layout and the Debian package: the runner in bin/, the framework library in lib/,
-# the plug-in in lib/statrix/ (the runner also looks there), the systemd unit and the README.
+# the plug-in in lib/statrix/ (the runner also looks there), the systemd unit, the README and
+# the Prometheus rules for a fleet of runners.
 if(STATRIX_WINDOWS)
   install(TARGETS varnel-host varnel statrix RUNTIME DESTINATION bin LIBRARY DESTINATION bin)
   return()
@@ -17,6 +18,7 @@ install(CODE "configure_file(\"${CMAKE_SOURCE_DIR}/packaging/statrix.service.in\
                              \"${CMAKE_BINARY_DIR}/packaging/statrix.service\" @ONLY)")
 install(FILES ${CMAKE_BINARY_DIR}/packaging/statrix.service DESTINATION lib/systemd/system)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/statrix)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/prometheus/statrix.rules.yml DESTINATION share/statrix/prometheus)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME statrix)

@@ -10,13 +10,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <set>
+#include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "support/linux/child_process.h"
 #include "support/linux/fixture_tree.h"
@@ -182,6 +184,18 @@ std::string queryValue(int port, const std::string& query) {
   return result[0]["value"][1].get<std::string>();
 }
 
+// What Prometheus holds of the figures and alerts, for failure messages.
+std::string prometheusView(int port) {
+  httplib::Client c("127.0.0.1", port);
+  c.set_read_timeout(5);
+  std::string view;
+  for (const char* query : {"statrix_system_cpu_percent", "statrix_memory_load_percent", "ALERTS"}) {
+    auto res = c.Get("/api/v1/query", httplib::Params{{"query", query}}, httplib::Headers{});
+    view += std::string(query) + ": " + (res ? res->body : "no answer") + "\n";
+  }
+  return view;
+}
+
 double secondsSince(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
@@ -193,8 +207,9 @@ TEST(Fleet, AlertsReachTheWebhookNamingTheirMachinesAndResolve) {
   ASSERT_NE(source, nullptr) << "STATRIX_SOURCE names the source tree (set by ctest)";
   statrix_test::ScratchDir dir;
 
-  // Three machines, all calm (5 % CPU, half the memory in use) to begin with. The plug-in's own
-  // thresholds are off, so its alarm counters stay still: only the endpoint's figures move.
+  // Three machines, all calm (5 % CPU, half the memory in use) to begin with, a pass every 5 s.
+  // The plug-in's own thresholds are at 100 %, out of reach, so its alarm counters stay still
+  // (at 0 it would not measure the figures at all): only the endpoint's figures move.
   std::vector<std::unique_ptr<Machine>> machines;
   for (const char* name : {"calm", "cpu", "memory"}) machines.push_back(std::make_unique<Machine>(name));
   Machine &calm = *machines[0], &cpuMachine = *machines[1], &memoryMachine = *machines[2];
@@ -203,8 +218,8 @@ TEST(Fleet, AlertsReachTheWebhookNamingTheirMachinesAndResolve) {
     m->runner = std::make_unique<ChildProcess>(
         std::vector<std::string>{statrix_test::hostBinary(), "--registry", dir.path() + "/registry-" + m->name,
                                  "--procfs", m->tree.root(), "--metrics-listen", m->address(), "--set",
-                                 "SamplingIntervalSeconds=5", "--set", "OverallCpuPercentage=0", "--set",
-                                 "OverallMemoryPercentage=0"},
+                                 "SamplingIntervalSeconds=5", "--set", "OverallCpuPercentage=100", "--set",
+                                 "OverallMemoryPercentage=100"},
         std::vector<std::pair<std::string, std::string>>{}, dir.path() + "/runner-" + m->name);
   }
   for (auto& m : machines)
@@ -266,7 +281,7 @@ TEST(Fleet, AlertsReachTheWebhookNamingTheirMachinesAndResolve) {
   EXPECT_TRUE(statrix_test::waitUntil(
       [&] { return firing(cpuMachine, "StatrixCpuHigh") && firing(memoryMachine, "StatrixMemoryHigh"); },
       std::chrono::seconds(45)))
-      << prometheus.output() << alertmanager.output();
+      << prometheusView(prometheusPort) << prometheus.output() << alertmanager.output();
 
   // Calm again: both resolve.
   const auto calmAt = Clock::now();
@@ -276,7 +291,7 @@ TEST(Fleet, AlertsReachTheWebhookNamingTheirMachinesAndResolve) {
   EXPECT_TRUE(statrix_test::waitUntil(
       [&] { return resolved(cpuMachine, "StatrixCpuHigh") && resolved(memoryMachine, "StatrixMemoryHigh"); },
       std::chrono::seconds(30)))
-      << prometheus.output() << alertmanager.output();
+      << prometheusView(prometheusPort) << prometheus.output() << alertmanager.output();
 
   // Exactly those alerts, each naming its machine; nothing about the calm machine.
   std::set<std::tuple<std::string, std::string, std::string>> got;

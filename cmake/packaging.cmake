@@ -1,5 +1,6 @@
 # Install layout and the Debian package: the runner in bin/, the framework library in lib/,
-# the plug-in in lib/statrix/ (the runner also looks there), the systemd unit and the README.
+# the plug-in in lib/statrix/ (the runner also looks there), the systemd unit, the README and
+# the Prometheus rules for a fleet of runners.
 if(STATRIX_WINDOWS)
   install(TARGETS varnel-host varnel statrix RUNTIME DESTINATION bin LIBRARY DESTINATION bin)
   return()
@@ -19,6 +20,7 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/statrix.service DESTINATION lib/syst
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/statrix)
 # The web configuration example (TLS, client certificates, basic auth) for /etc/statrix/web.yml.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/web.yml DESTINATION share/doc/statrix/examples)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/prometheus/statrix.rules.yml DESTINATION share/statrix/prometheus)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME statrix)

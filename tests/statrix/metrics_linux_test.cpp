@@ -13,7 +13,7 @@
 #include "metrics/perfmon_metric_manager.h"
 #include "metrics/publication_names.h"
 #include "metrics_request.h"
-#include "pdh_query.h"
+#include "pdh/pdh_query.h"
 #include "support/linux/fixture_tree.h"
 #include "well_known_names.h"
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -34,12 +36,12 @@ struct Runner {
   std::unique_ptr<ChildProcess> process;
 
   // Starts the runner and waits until the endpoint answers; false when it ended or never answered.
-  bool start(std::vector<std::string> extra) {
+  bool start(std::vector<std::string> extra, const std::string& stdinPath = "/dev/null") {
     std::vector<std::string> argv = {statrix_test::hostBinary(), "--registry", dir.path() + "/registry", "--procfs",
                                      tree.root(), "--metrics-listen", "127.0.0.1:" + std::to_string(port)};
     argv.insert(argv.end(), extra.begin(), extra.end());
     process = std::make_unique<ChildProcess>(argv, std::vector<std::pair<std::string, std::string>>{},
-                                             dir.path() + "/runner");
+                                             dir.path() + "/runner", stdinPath);
     auto answered = [&] { return !process->running() || static_cast<bool>(client().Get("/")); };
     return statrix_test::waitUntil(answered, kStartTimeout) && process->running();
   }
@@ -185,6 +187,87 @@ TEST(MetricsEndpoint, WebConfigRefusalsAndStopWhileClientsStall) {
   for (int fd : stalled) close(fd);
 }
 
+// Whether the exposition holds a sample line that starts with `series` and a blank.
+bool hasSeries(const std::string& text, const std::string& series) {
+  return text.find("\n" + series + " ") != std::string::npos;
+}
+
+// The script read from a FIFO the test writes, so the test decides when each line runs: a scrape
+// before any pass, metrics added by a script line, a wildcard over interfaces that come and go.
+TEST(MetricsEndpoint, UnmeasuredFiguresAreAbsentAndEveryValueCarriesItsDefinition) {
+  Runner r;
+  r.tree.setMeminfo(6000000, 1500000);
+  r.tree.setInterfaces({{"eth0", 1000}, {"lo", 1000}});
+  r.tree.setCpus({{100, 0, 50, 1000}});
+  const std::string fifo = r.dir.path() + "/script.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int script = open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // a writer exists before the runner opens it
+  ASSERT_GE(script, 0);
+  auto send = [&](const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(write(script, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  };
+  send(R"({"cmd":"waitWorker","name":"perfmon","timeout_ms":30000})");
+  ASSERT_TRUE(r.start({"--script", "-", "--manual-timers"}, fifo)) << r.process->output();
+
+  // No pass yet: memory sizes are known, the watch's percentages and the pass time are not.
+  std::string text = r.scrape();
+  EXPECT_TRUE(hasSeries(text, "statrix_memory_total_bytes")) << text;
+  for (const char* unknown : {"statrix_system_cpu_percent", "statrix_memory_load_percent",
+                              "statrix_last_pass_timestamp_seconds"})
+    EXPECT_FALSE(hasSeries(text, unknown)) << text;
+
+  const std::string net = R"(statrix_metric_value{metric="NET",object="Network Interface",counter="Bytes Total/sec",)";
+  send(R"({"op":"configPerfmonMetrics","request":[["plugin_name","str","other"],)"
+       R"(["statrixMetrics","bag",[["isAdd","bool",true],["strMetricName","str","AVAIL"],)"
+       R"(["strCounterObject","str","Memory"],["strCounter","str","Available Bytes"]]],)"
+       R"(["statrixMetrics","bag",[["isAdd","bool",true],["strMetricName","str","NET"],)"
+       R"(["strCounterObject","str","Network Interface"],["strCounter","str","Bytes Total/sec"],)"
+       R"(["strInstance","str","*"]]]]})");
+  send(R"({"cmd":"tick"})");
+  // One pass: the memory load is measured, the processor share needs a second pass. Each
+  // scrape collects, so the rates have values from the second scrape on.
+  int round = 0;
+  ASSERT_TRUE(statrix_test::waitUntil(
+      [&] {
+        r.tree.setInterfaces({{"eth0", 2000u + 100u * ++round}, {"lo", 400000000u * round}});
+        text = r.scrape();
+        return hasSeries(text, net + R"(instance="lo"})") && hasSeries(text, "statrix_memory_load_percent");
+      },
+      kStartTimeout))
+      << text << r.process->output();
+  EXPECT_TRUE(hasSeries(text, net + R"(instance="eth0"})")) << text;
+  EXPECT_EQ(sampleValue(text, R"(statrix_metric_value{metric="AVAIL",object="Memory",counter="Available Bytes",)"
+                              R"(instance=""})"),
+            1536000000.0)
+      << text;
+  EXPECT_EQ(sampleValue(text, "statrix_memory_load_percent"), 75) << text;
+  EXPECT_FALSE(hasSeries(text, "statrix_system_cpu_percent")) << text;
+  EXPECT_TRUE(hasSeries(text, "statrix_last_pass_timestamp_seconds")) << text;
+  std::string why;
+  EXPECT_TRUE(!statrix_test::havePromtool() || statrix_test::promtoolAccepts(text, why)) << why << text;
+
+  // eth0 goes and eth1 arrives: the series follow.
+  ASSERT_TRUE(statrix_test::waitUntil(
+      [&] {
+        ++round;
+        r.tree.setInterfaces({{"eth1", 100u * round}, {"lo", 400000000u * round}});
+        text = r.scrape();
+        return hasSeries(text, net + R"(instance="eth1"})") && !hasSeries(text, net + R"(instance="eth0"})");
+      },
+      kStartTimeout))
+      << text << r.process->output();
+  // The second pass measures the processor share: 100 of 200 ticks busy.
+  r.tree.setCpus({{200, 0, 50, 1100}});
+  send(R"({"cmd":"tick"})");
+  ASSERT_TRUE(statrix_test::waitUntil(
+      [&] { return hasSeries(text = r.scrape(), "statrix_system_cpu_percent"); }, kStartTimeout))
+      << text << r.process->output();
+  EXPECT_EQ(sampleValue(text, "statrix_system_cpu_percent"), 50) << text;
+  close(script);  // the end of the script: the runner exits
+  EXPECT_EQ(r.process->wait(std::chrono::seconds(60)), 0) << r.process->output();
+}
+
 TEST(MetricsEndpoint, FixtureFiguresPassPromtoolAndReachPrometheus) {
   Runner r;
   r.tree.setMeminfo(6000000, 1500000);  // kB: 6144000000 bytes in all, 25 % available
@@ -207,7 +290,7 @@ TEST(MetricsEndpoint, FixtureFiguresPassPromtoolAndReachPrometheus) {
       << text << r.process->output();
   EXPECT_EQ(sampleValue(text, "statrix_memory_load_percent"), 75) << text;
   EXPECT_EQ(sampleValue(text, "statrix_memory_total_bytes"), 6144000000.0) << text;
-  EXPECT_NE(text.find("statrix_counter{name=\"AllSessions\"} 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("statrix_stored_value{name=\"AllSessions\"} 0\n"), std::string::npos) << text;
   EXPECT_NE(text.find("statrix_alarms_total{kind=\"process_memory\"} 0\n"), std::string::npos) << text;
   // The session gauges follow the help-desk message, once it carries session figures.
   if (r.process->output().find("\"sessionMemMetric\"") != std::string::npos) {
@@ -238,7 +321,7 @@ TEST(MetricsEndpoint, FixtureFiguresPassPromtoolAndReachPrometheus) {
   EXPECT_EQ(queryValue(promPort, "statrix_memory_available_bytes"), "1536000000");
   EXPECT_EQ(queryValue(promPort, "up{job=\"statrix\"}"), "1");
   EXPECT_EQ(queryValue(promPort, "statrix_watch_enabled"), "1");
-  EXPECT_EQ(queryValue(promPort, "statrix_counter{name=\"AllSessions\"}"), "0");
+  EXPECT_EQ(queryValue(promPort, "statrix_stored_value{name=\"AllSessions\"}"), "0");
   EXPECT_EQ(queryValue(promPort, "statrix_alarms_total{kind=\"cpu\"}"), "0");
   EXPECT_EQ(queryValue(promPort, "count(statrix_pass_duration_seconds_bucket)"), "13");
   prometheus.signal(SIGTERM);

@@ -13,6 +13,7 @@
 #include "metrics/counter_names.h"
 #include "metrics/counter_query.h"
 #include "metrics/metric_definition.h"
+#include "metrics/metric_publication.h"
 #include "metrics/metric_table.h"
 #include "metrics/perfmon_metric_manager.h"
 #include "metrics/publication_names.h"
@@ -43,7 +44,7 @@ TEST(CounterNames, TheIndexListKeepsTheLastIndexOfANameAndIgnoresAnOddTail) {
   EXPECT_EQ(index, (CounterNameIndex{{L"Memory", 4}, {L"System", 6}}));
 }
 
-TEST(Publication, Low32BitsTruncationAndSaturationOfUnrepresentableValues) {
+TEST(Publication, TruncationDwordSaturationAndLow32BitsOfNegatives) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max(), kMin = std::numeric_limits<int64_t>::min();
   const std::pair<double, int64_t> truncated[] = {{-1.5, -1},
@@ -54,8 +55,14 @@ TEST(Publication, Low32BitsTruncationAndSaturationOfUnrepresentableValues) {
                                                   {1e300, kMax},
                                                   {-9223372036854775808.0, kMin}};
   for (const auto& [value, expected] : truncated) EXPECT_EQ(truncateMetricValue(value), expected) << value;
-  const std::pair<double, uint32_t> published[] = {
-      {3.99, 3u}, {-1.5, 4294967295u}, {4294967296.0 + 7, 7u}, {std::nan(""), 0u}, {1e300, 0xFFFFFFFFu}};
+  const std::pair<double, uint32_t> published[] = {{3.99, 3u},
+                                                   {-1.5, 4294967295u},
+                                                   {-4294967298.0, 4294967294u},
+                                                   {4294967295.9, 4294967295u},
+                                                   {4294967296.0 + 7, 4294967295u},
+                                                   {24841416704.0, 4294967295u},
+                                                   {std::nan(""), 0u},
+                                                   {1e300, 0xFFFFFFFFu}};
   for (const auto& [value, expected] : published) EXPECT_EQ(publishedNumber(value), expected) << value;
 }
 
@@ -232,6 +239,64 @@ TEST_F(CounterQueryTest, ValueMarkedInvalidByItsOwnStatusIsAFailedRead) {
   ASSERT_TRUE(query.collectValues(values));
   EXPECT_TRUE(values.empty());
   EXPECT_EQ(logs(CORE::Error, L"Failed to get data from counter, error: 0xc0000bba"), 1u);
+}
+
+// The registry figure of a counter's published value; empty when absent.
+std::wstring published(const wchar_t* counter) {
+  const auto value = CORE::registryRead(publicationPath(counter));
+  return value ? value->text.str() : std::wstring();
+}
+
+TEST_F(CounterQueryTest, RegistryFiguresAreTrueOrAbsentAndLeaveWithTheirMetric) {
+  watch_test::temporaryRegistry();
+  CORE::PropertyBag reply;
+  auto config = [&](PerfmonMetricManager& manager, CORE::PropertyBag request) {
+    configPerfmonMetrics(manager, request, reply);
+  };
+  // A scaled value above a DWORD is published as the largest DWORD; one beyond 64 bits (scale
+  // -1 is 4294967295) or no number fails the read: not replied, not published, logged, and
+  // gone after two failed tracked reads.
+  struct Case {
+    double value;
+    int32_t scale;
+    const wchar_t* registry;  // nullptr: the read fails
+  };
+  const Case cases[] = {{24841416704.0, 1, L"4294967295"},
+                        {3.0e9, 2, L"4294967295"},
+                        {-1.5, 1, L"4294967295"},
+                        {3.0e9, -1, nullptr},
+                        {std::nan(""), 1, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    recorder.clear();
+    PerfmonMetricManager manager(fake.functions(), names);
+    manager.initialiseOnce([] {});
+    config(manager, metricRequest(L"other", {metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes", L"", c.scale)}));
+    fake.value = c.value;
+    CORE::PropertyBag request, answer;
+    collectMetricsForReply(manager, request, answer);
+    publishMetricStats(manager);
+    if (c.registry != nullptr) {
+      EXPECT_EQ(published(L"Available Bytes"), c.registry);
+      EXPECT_TRUE(answer.has(L"AVAIL"));
+      continue;
+    }
+    EXPECT_EQ(published(L"Available Bytes"), L"0");
+    EXPECT_FALSE(answer.has(L"AVAIL"));
+    EXPECT_EQ(logs(CORE::Error, L"Failed to get data from counter, error: 0xc0000bc6"), 1u);
+    publishMetricStats(manager);
+    EXPECT_EQ(manager.query().counterCount(), 0u);
+  }
+
+  // A metric that leaves the table takes its figure with it, whoever removes it.
+  fake.value = 7;
+  PerfmonMetricManager manager(fake.functions(), names);
+  manager.initialiseOnce([] {});
+  config(manager, metricRequest(L"other", {metricEntry(true, L"QUEUE", L"System", L"Processor Queue Length")}));
+  publishMetricStats(manager);
+  ASSERT_EQ(published(L"Processor Queue Length"), L"7");
+  config(manager, metricRequest(L"third", {metricEntry(false, L"QUEUE", L"", L"")}));
+  EXPECT_EQ(published(L"Processor Queue Length"), L"0");
 }
 
 }  // namespace

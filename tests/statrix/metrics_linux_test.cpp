@@ -12,9 +12,11 @@
 #include "metrics/counter_names.h"
 #include "metrics/metric_publication.h"
 #include "metrics/perfmon_metric_manager.h"
+#include "metrics/publication_names.h"
 #include "metrics_request.h"
 #include "pdh/pdh_query.h"
 #include "support/linux/fixture_tree.h"
+#include "well_known_names.h"
 
 namespace {
 
@@ -133,6 +135,46 @@ TEST_F(MetricsLinuxTest, WildcardsFollowTheDisksAndAVanishedDiskGoesAfterTwoFail
   collect();
   EXPECT_EQ(manager.query().counterCount(), 3u);
   EXPECT_EQ(counters.count(L"PhysicalDisk^Disk Reads/sec^sdc^PhysicalDisk|Disk Reads/sec|sdc^0^0"), 1u);
+
+  // A requester that asks for details learns the instance of every value.
+  nowNs += 1'000'000'000;
+  CORE::PropertyBag request, reply, entry;
+  request.addBool(well_known::kWithDetails, true);
+  collectMetricsForReply(manager, request, reply);
+  std::vector<std::wstring> instances;
+  for (size_t pos = 0; (pos = reply.getNextBag(well_known::kMetricValue, entry, pos)) != 0;) {
+    EXPECT_EQ(entry.get(L"strCounter").str(), L"Disk Reads/sec");
+    instances.push_back(entry.get(L"strInstance").str());
+  }
+  EXPECT_EQ(instances, (std::vector<std::wstring>{L"_Total", L"sda", L"sdc"}));
+}
+
+TEST_F(MetricsLinuxTest, RegistryFiguresSaturateFailOrLeaveWithTheirMetric) {
+  const auto published = [](const wchar_t* counter) {
+    const auto value = CORE::registryRead(publicationPath(counter));
+    return value ? value->text.str() : std::wstring();
+  };
+  manager.initialiseOnce([] {});
+  // 3,072,000,000 bytes available, twice that is more than a DWORD holds.
+  config(metricRequest(L"other", {metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes", L"", 2)}));
+  publishMetricStats(manager);
+  EXPECT_EQ(published(L"Available Bytes"), L"4294967295");
+  // Scaled by 4294967295 it is beyond 64 bits: a failed read, the figure stays at its reset.
+  config(metricRequest(L"other", {metricEntry(false, L"AVAIL", L"", L""),
+                                  metricEntry(true, L"HUGE", L"Memory", L"Available Bytes", L"", -1)}));
+  publishMetricStats(manager);
+  EXPECT_EQ(published(L"Available Bytes"), L"0");
+  EXPECT_FALSE(collect().has(L"HUGE"));
+  EXPECT_EQ(logs(CORE::Error, L"Failed to get data from counter, error: 0xc0000bc6, perf counter path "
+                              L"\\Memory\\Available Bytes"),
+            1u);
+
+  // Every counter of one disk: the expanded figures go when the metric leaves the table.
+  config(metricRequest(L"other", {metricEntry(true, L"SDA", L"PhysicalDisk", L"*", L"sda")}));
+  publishMetricStats(manager);
+  EXPECT_EQ(published(L"Current Disk Queue Length"), L"2");
+  config(metricRequest(L"other", {metricEntry(false, L"SDA", L"", L"")}));
+  EXPECT_EQ(published(L"Current Disk Queue Length"), L"0");
 }
 
 TEST_F(MetricsLinuxTest, CounterWildcardsExpandOverTheLayerAndOnlyTwoFailedReadsInARowRemoveACounter) {

@@ -2,20 +2,17 @@
 #include "metrics/figure_parsers.h"
 
 #include <charconv>
+#include <cmath>
 #include <set>
 #include <tuple>
+
+#include "well_known_names.h"
 
 namespace vhost {
 
 namespace {
 
 using CORE::corestring;
-
-bool isOneOf(const corestring& name, std::initializer_list<const wchar_t*> names) {
-  for (const wchar_t* n : names)
-    if (name.comparei(n) == 0) return true;
-  return false;
-}
 
 // Walks every nested bag named `name`, in order.
 template <class Fn>
@@ -24,30 +21,21 @@ void eachBag(const CORE::PropertyBag& bag, const wchar_t* name, Fn fn) {
   for (size_t pos = bag.getNextBag(name, entry, 0); pos != 0; pos = bag.getNextBag(name, entry, pos)) fn(entry);
 }
 
+// A decimal number the whole text spells; "nan", "inf" and overflowing texts are none.
 std::optional<double> number(const std::string& text) {
   double value = 0;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 
 }  // namespace
 
-void learnDefinitions(const CORE::PropertyBag& request, DefinitionMap& definitions) {
-  eachBag(request, L"statrixMetrics", [&](const CORE::PropertyBag& entry) {
-    if (!entry.getBool(L"isAdd")) return;
-    std::string metric = entry.get(L"strMetricName").utf8();
-    if (metric.empty()) return;
-    definitions[metric] = {entry.get(L"strCounterObject").utf8(), entry.get(L"strCounter").utf8(),
-                           entry.get(L"strInstance").utf8()};
-  });
-}
-
-void readCpuMemReply(const CORE::PropertyBag& reply, const DefinitionMap& definitions, RoundFigures& figures) {
+void readCpuMemReply(const CORE::PropertyBag& reply, RoundFigures& figures) {
   figures.cpuMemAnswered = true;
-  figures.cpuPercent = reply.getInt64(L"CPU");
-  figures.memoryLoadPercent = reply.getInt64(L"MEM");
+  if (reply.getBool(well_known::kCpuMeasured)) figures.cpuPercent = reply.getInt64(L"CPU");
+  if (reply.getBool(well_known::kMemMeasured)) figures.memoryLoadPercent = reply.getInt64(L"MEM");
   constexpr uint64_t kUnit = 1000000;
   if (!figures.totalBytes && reply.has(L"TOTAL_MEMORY"))
     figures.totalBytes = static_cast<uint64_t>(reply.getInt64(L"TOTAL_MEMORY")) * kUnit;
@@ -55,30 +43,30 @@ void readCpuMemReply(const CORE::PropertyBag& reply, const DefinitionMap& defini
     figures.availableBytes = static_cast<uint64_t>(reply.getInt64(L"FREE_MEMORY")) * kUnit;
 
   std::set<std::tuple<std::string, std::string, std::string, std::string>> seen;
-  for (size_t i = 0; i < reply.size(); ++i) {
-    if (reply.typeAt(i) != CORE::PropertyBag::Type::Int64) continue;
-    corestring name = reply.getName(i);
-    if (isOneOf(name, {L"CPU", L"MEM", L"TOTAL_MEMORY", L"FREE_MEMORY"})) continue;
-    MetricSample sample;
-    sample.metric = name.utf8();
-    if (auto it = definitions.find(sample.metric); it != definitions.end()) sample.definition = it->second;
+  eachBag(reply, well_known::kMetricValue, [&](const CORE::PropertyBag& entry) {
+    if (!entry.has(L"value")) return;
+    MetricSample sample{entry.get(L"strMetricName").utf8(),
+                        {entry.get(L"strCounterObject").utf8(), entry.get(L"strCounter").utf8(),
+                         entry.get(L"strInstance").utf8()},
+                        static_cast<double>(entry.getInt64(L"value"))};
     const MetricDefinition& d = sample.definition;
-    if (!seen.emplace(sample.metric, d.object, d.counter, d.instance).second) continue;
-    sample.value = static_cast<double>(reply.intAt(i));
+    if (!seen.emplace(sample.metric, d.object, d.counter, d.instance).second) return;
     figures.metrics.push_back(std::move(sample));
-  }
+  });
 }
 
 void readCountersReply(const CORE::PropertyBag& reply, RoundFigures& figures) {
   figures.countersAnswered = true;
   CORE::PropertyBag store = reply.getBag(L"globalCounters");
+  // An administrator may store any number of names: the series stay bounded all the same.
   std::set<std::string> seen;
-  for (size_t i = 0; i < store.size(); ++i) {
+  for (size_t i = 0; i < store.size() && figures.storedValues.size() < kMaxStoredValues; ++i) {
     if (store.typeAt(i) == CORE::PropertyBag::Type::Bag) continue;
     std::string name = store.getName(i).utf8();
+    if (name.size() > kMaxStoredNameBytes) continue;
     std::optional<double> value = number(store.stringAt(i).utf8());
     if (!value || !seen.insert(name).second) continue;
-    figures.counters.emplace_back(std::move(name), *value);
+    figures.storedValues.emplace_back(std::move(name), *value);
   }
 }
 

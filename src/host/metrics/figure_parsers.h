@@ -10,19 +10,15 @@
 
 namespace vhost {
 
-// Counter-metric definitions by metric name.
-using DefinitionMap = std::map<std::string, MetricDefinition>;
+// A "collectCpuAndMem" reply to a request that asked for details (well_known::kWithDetails):
+// "CPU" and "MEM" where the reply marks them measured, the memory sizes (units of 1000000 bytes,
+// used only when `figures` has no exact byte counts yet) and one sample per details bag, labelled
+// with the concrete definition the plug-in read it for. A label set that repeats (a definition
+// standing twice) is kept once, first value.
+void readCpuMemReply(const CORE::PropertyBag& reply, RoundFigures& figures);
 
-// The "statrixMetrics" entries that add a metric, as carried by a "configPerfmonMetrics"
-// request or announced into the first "collectCpuAndMem" request; later entries of a name win.
-void learnDefinitions(const CORE::PropertyBag& request, DefinitionMap& definitions);
-
-// A "collectCpuAndMem" reply: "CPU", "MEM", the memory sizes (units of 1000000 bytes, used
-// only when `figures` has no exact byte counts yet) and every other 64-bit entry as a counter
-// metric. A metric whose name and definition repeat is kept once, first value.
-void readCpuMemReply(const CORE::PropertyBag& reply, const DefinitionMap& definitions, RoundFigures& figures);
-
-// A "collect" reply: the "globalCounters" entries whose text is a number.
+// A "collect" reply: the "globalCounters" entries whose text is a finite number, at most
+// kMaxStoredValues of them and each name once, names longer than kMaxStoredNameBytes left out.
 void readCountersReply(const CORE::PropertyBag& reply, RoundFigures& figures);
 
 // The alarm a broadcast reports: "PERF-ALERT" with "CPU-ALARM", "MEMORY-ALARM", or

@@ -1,9 +1,11 @@
 // Observed figures and the shared request round of a scrape.
 #include "metrics/figures_cache.h"
 
+#include <chrono>
 #include <exception>
 
 #include "metrics/metrics_exposition.h"
+#include "well_known_names.h"
 
 namespace vhost {
 
@@ -46,6 +48,7 @@ void FiguresCache::observeTimerPass(uint64_t elapsedNs, bool result) {
   ++observed_.passCount;
   observed_.passSeconds += seconds;
   observed_.lastPassOk = result;
+  observed_.lastPassEnd = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 ObservedFigures FiguresCache::observed() const {
@@ -59,17 +62,11 @@ RoundFigures FiguresCache::runRound() {
     figures.totalBytes = memory->totalBytes;
     figures.availableBytes = memory->availableBytes;
   }
-  // The first "collectCpuAndMem" of the process announces the default metrics into its
-  // request: their definitions label the values from then on.
+  // The plug-in names the definition behind every value it replies, whoever added the metric
+  // and however a "*" definition expanded, and says which of its figures are measurements.
   CORE::PropertyBag request, reply;
-  std::optional<bool> served = requester_(L"collectCpuAndMem", request, reply);
-  DefinitionMap definitions;
-  {
-    std::lock_guard lock(stateMutex_);
-    learnDefinitions(request, definitions_);
-    definitions = definitions_;
-  }
-  if (served.value_or(false)) readCpuMemReply(reply, definitions, figures);
+  request.addBool(well_known::kWithDetails, true);
+  if (requester_(L"collectCpuAndMem", request, reply).value_or(false)) readCpuMemReply(reply, figures);
 
   CORE::PropertyBag countersRequest, countersReply;
   if (requester_(L"collect", countersRequest, countersReply).value_or(false))

@@ -41,7 +41,8 @@ class FiguresCache {
   // One scrape: the figures of a fresh round (or of the round in flight when it began) and
   // of what was observed, as Prometheus text.
   std::string scrape();
-  // Runs (or joins) one round; exposed so the runner can prime the definitions at start.
+  // Runs (or joins) one round; exposed so the runner can have the plug-in load its default
+  // metrics at start.
   std::shared_ptr<const RoundFigures> round();
 
   ObservedFigures observed() const;
@@ -62,9 +63,8 @@ class FiguresCache {
   size_t joined_ = 0;
   std::shared_ptr<const RoundFigures> lastRound_;
 
-  mutable std::mutex stateMutex_;  // guards observed_ and definitions_
+  mutable std::mutex stateMutex_;  // guards observed_
   ObservedFigures observed_;
-  DefinitionMap definitions_;
 };
 
 }  // namespace vhost

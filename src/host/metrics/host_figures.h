@@ -10,7 +10,7 @@
 
 namespace vhost {
 
-// Where a counter metric's value comes from; empty texts when the definition is unknown.
+// The concrete definition a counter metric's value was read for, as the plug-in names it.
 struct MetricDefinition {
   std::string object, counter, instance;
 };
@@ -21,15 +21,20 @@ struct MetricSample {
   double value = 0;
 };
 
-// One round: "collectCpuAndMem", "collect" and the machine's memory status.
+// Stored values exported per scrape: the first this many numeric entries of the counter store,
+// in its order (the sixteen seeded counters come first), names of at most kMaxStoredNameBytes.
+inline constexpr size_t kMaxStoredValues = 64;
+inline constexpr size_t kMaxStoredNameBytes = 128;
+
+// One round: "collectCpuAndMem", "collect" and the machine's memory status. What the round did
+// not measure is empty, never 0.
 struct RoundFigures {
   bool cpuMemAnswered = false;  // the worker served "collectCpuAndMem"
-  int64_t cpuPercent = 0;
-  int64_t memoryLoadPercent = 0;
+  std::optional<int64_t> cpuPercent, memoryLoadPercent;  // once the watch has measured them
   std::optional<uint64_t> totalBytes, availableBytes;
   std::vector<MetricSample> metrics;  // one per label set, in reply order
   bool countersAnswered = false;      // the worker served "collect"
-  std::vector<std::pair<std::string, double>> counters;  // numeric entries of the store
+  std::vector<std::pair<std::string, double>> storedValues;  // finite numeric entries of the store
 };
 
 enum class AlarmKind { Cpu, Memory, ProcessCpu, ProcessMemory };
@@ -49,6 +54,7 @@ struct ObservedFigures {
   double passSeconds = 0;
   bool timerRunning = false;   // the watch timer was started and not stopped since
   bool lastPassOk = true;      // the latest pass did not report failure
+  std::optional<double> lastPassEnd;  // when the latest pass ended, seconds since 1970
 };
 
 }  // namespace vhost

@@ -39,16 +39,20 @@ std::string renderMetrics(const RoundFigures& r, const ObservedFigures& o) {
     w.family(name, help, Type::Gauge);
     if (present) w.sample(name, value);
   };
-  gauge("statrix_system_cpu_percent", "System processor use of the last sampling pass, percent.", r.cpuMemAnswered,
-        static_cast<double>(r.cpuPercent));
-  gauge("statrix_memory_load_percent", "Physical memory load of the last sampling pass, percent.", r.cpuMemAnswered,
-        static_cast<double>(r.memoryLoadPercent));
+  gauge("statrix_system_cpu_percent", "System processor use of the last sampling pass, percent.",
+        r.cpuPercent.has_value(), static_cast<double>(r.cpuPercent.value_or(0)));
+  gauge("statrix_memory_load_percent", "Physical memory load of the last sampling pass, percent.",
+        r.memoryLoadPercent.has_value(), static_cast<double>(r.memoryLoadPercent.value_or(0)));
   gauge("statrix_memory_total_bytes", "Total physical memory, bytes.", r.totalBytes.has_value(),
         static_cast<double>(r.totalBytes.value_or(0)));
   gauge("statrix_memory_available_bytes", "Available physical memory, bytes.", r.availableBytes.has_value(),
         static_cast<double>(r.availableBytes.value_or(0)));
 
-  w.family("statrix_metric_value", "Value of a performance-counter metric, as the counter metrics reply gives it.",
+  gauge("statrix_last_pass_timestamp_seconds", "When the latest sampling pass ended, seconds since 1970.",
+        o.lastPassEnd.has_value(), o.lastPassEnd.value_or(0));
+
+  w.family("statrix_metric_value",
+           "Value of a performance-counter metric read in this scrape's collection, by the definition it was read for.",
            Type::Gauge);
   for (const MetricSample& m : r.metrics)
     w.sample("statrix_metric_value",
@@ -64,8 +68,8 @@ std::string renderMetrics(const RoundFigures& r, const ObservedFigures& o) {
            "Private bytes of a user session's processes against physical memory, percent (help-desk figures).",
            o.sessionMemory);
 
-  w.family("statrix_counter", "Session counter of the counter store.", Type::Gauge);
-  for (const auto& [name, value] : r.counters) w.sample("statrix_counter", {{"name", name}}, value);
+  w.family("statrix_stored_value", "Numeric value of the session counter store (at most 64 names).", Type::Gauge);
+  for (const auto& [name, value] : r.storedValues) w.sample("statrix_stored_value", {{"name", name}}, value);
 
   w.family("statrix_alarms_total", "Alarms broadcast since the runner started, by kind.", Type::Counter);
   for (size_t i = 0; i < kAlarmKindNames.size(); ++i)

@@ -34,6 +34,7 @@ void WatchState::evaluateSystemCpu(float cpu, uint32_t threshold, const ProcessS
                CORE::corestring::formatError(error), static_cast<int32_t>(error));
   }
   cpuPercent_.store(cpu, std::memory_order_relaxed);
+  cpuMeasured_.store(true, std::memory_order_release);
 
   // The rounded figure must exceed the threshold: 91 alarms against 90, 90 does not.
   if (rounded > threshold) {
@@ -55,6 +56,7 @@ void WatchState::evaluateMemory(uint32_t load, uint32_t threshold, const Process
                CORE::corestring::formatError(error), static_cast<int32_t>(error));
   }
   memPercent_.store(static_cast<float>(load), std::memory_order_relaxed);
+  memMeasured_.store(true, std::memory_order_release);
 
   // Unlike the CPU figure, a load at the threshold already alarms.
   if (load >= threshold) {

@@ -16,6 +16,8 @@ WatchState::WatchState() { reset(); }
 void WatchState::reset() {
   systemTotal_ = 0;
   systemIdle_ = 0;
+  cpuMeasured_.store(false, std::memory_order_relaxed);
+  memMeasured_.store(false, std::memory_order_relaxed);
   cpuPercent_.store(0.0f, std::memory_order_relaxed);
   memPercent_.store(0.0f, std::memory_order_relaxed);
   cpuAlarm_.store(false, std::memory_order_relaxed);

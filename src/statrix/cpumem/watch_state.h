@@ -21,6 +21,11 @@ class WatchState {
   int64_t getMem() const;          // rounded memory load
   int64_t getTotalMemory() const;  // physical memory, units of 10^6 bytes
   int64_t getFreeMemory() const;   // available physical memory, units of 10^6 bytes
+  // True once a pass has evaluated the figure since the last reset (the CPU figure needs two
+  // passes; a figure whose threshold is 0 is never evaluated). Until then getCpu()/getMem()
+  // answer 0, which is no measurement. Read before the figure: a true flag covers it.
+  bool cpuMeasured() const { return cpuMeasured_.load(std::memory_order_acquire); }
+  bool memMeasured() const { return memMeasured_.load(std::memory_order_acquire); }
 
   // One sampling pass on the timer thread: memory status, process walk, processor times, then
   // the system CPU and memory evaluations. Thresholds of 0 switch their evaluation off; with all
@@ -82,6 +87,8 @@ class WatchState {
   std::atomic<uint64_t> availPhys_{0};
   std::atomic<float> cpuPercent_{0.0f};
   std::atomic<float> memPercent_{0.0f};
+  std::atomic<bool> cpuMeasured_{false};  // stored after the figure, with release
+  std::atomic<bool> memMeasured_{false};
   std::atomic<bool> cpuAlarm_{false};
   std::atomic<bool> memAlarm_{false};
   std::atomic<bool> watchEnabled_{false};

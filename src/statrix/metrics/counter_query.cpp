@@ -51,6 +51,11 @@ PDH_STATUS CounterQuery::readCounterValue(CounterEntry& entry) {
   // A value whose own status says it is not valid is a failed read, even when the call succeeded.
   const auto cstatus = static_cast<PDH_STATUS>(value.CStatus);
   if (!isStatus(cstatus, PDH_CSTATUS_VALID_DATA) && !isStatus(cstatus, PDH_CSTATUS_NEW_DATA)) return cstatus;
+  // A scaled value that no 64-bit integer holds (or no number at all) cannot be replied or
+  // published truthfully: the read fails for this round instead of reporting a saturated figure.
+  if (!fitsMetricValue(static_cast<double>(entry.definition.dwScale) * value.doubleValue)) {
+    return static_cast<PDH_STATUS>(PDH_INVALID_DATA);
+  }
   entry.rawValue = value.doubleValue;
   return 0;
 }

@@ -49,10 +49,15 @@ std::vector<MetricDefinition> defaultMetrics() {
   };
 }
 
+namespace {
+constexpr double kTwoTo63 = 9223372036854775808.0;
+}  // namespace
+
+bool fitsMetricValue(double value) { return value >= -kTwoTo63 && value < kTwoTo63; }
+
 int64_t truncateMetricValue(double value) {
   // Converting a double outside the target range is undefined behaviour; saturate instead.
   if (std::isnan(value)) return 0;
-  constexpr double kTwoTo63 = 9223372036854775808.0;
   if (value >= kTwoTo63) return std::numeric_limits<int64_t>::max();
   if (value < -kTwoTo63) return std::numeric_limits<int64_t>::min();
   return static_cast<int64_t>(value);

@@ -36,7 +36,10 @@ struct MetricValue {
 // The seven built-in metrics, in their fixed order (type 1, scale 1, not session-related).
 std::vector<MetricDefinition> defaultMetrics();
 
-// A value as the 64-bit integer of replies and messages: truncated toward zero. A value that has
-// no such integer (NaN, infinite or beyond the 64-bit range) saturates: NaN gives 0, the rest
-// the nearest limit.
+// True when the value truncates to a signed 64-bit integer: finite and in [-2^63, 2^63).
+bool fitsMetricValue(double value);
+
+// A value as the 64-bit integer of replies and messages: truncated toward zero. Reads whose
+// scaled value does not fit fail before they get here; as a last guard a value that has no such
+// integer saturates: NaN gives 0, the rest the nearest limit.
 int64_t truncateMetricValue(double value);

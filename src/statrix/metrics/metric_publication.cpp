@@ -1,9 +1,12 @@
 // Metric collection for replies, registry publication and reset, and the help-desk metric values.
 #include "metrics/metric_publication.h"
 
+#include <set>
+
 #include "frame/log.h"
 #include "metrics/perfmon_metric_manager.h"
 #include "metrics/publication_names.h"
+#include "well_known_names.h"
 
 namespace {
 
@@ -13,6 +16,17 @@ void writeValue(const CORE::corestring& counter, uint32_t number) {
   const DWORD error = GetLastError();
   LogMessage(CORE::Error, L"Failed to write Perfmon counter %s to registry - %s (%d)", counter,
              CORE::corestring::formatError(error), static_cast<int32_t>(error));
+}
+
+// The concrete definition behind one reply value, for requesters that ask for it.
+CORE::PropertyBag valueDetails(const MetricValue& v) {
+  CORE::PropertyBag details;
+  details.add(L"strMetricName", v.definition.strMetricName);
+  details.add(L"strCounterObject", v.definition.strCounterObject);
+  details.add(L"strCounter", v.definition.strCounter);
+  details.add(L"strInstance", v.definition.strInstance);
+  details.addInt64(L"value", truncateMetricValue(v.value));
+  return details;
 }
 
 }  // namespace
@@ -35,6 +49,7 @@ void collectMetricsForReply(PerfmonMetricManager& manager, CORE::PropertyBag& re
     manager.query().rebuildCounters(manager.table().definitions());
   });
 
+  const bool details = request.getBool(well_known::kWithDetails, false);
   CORE::coresync hold(manager.lock());
   manager.query().updateCounters(manager.table().definitions());
   std::vector<MetricValue>& values = manager.latestValues();
@@ -45,6 +60,7 @@ void collectMetricsForReply(PerfmonMetricManager& manager, CORE::PropertyBag& re
     LogMessage(CORE::Trace, L"Perf metric %s, %s, %s, %s, value %f", d.strCounterObject, d.strCounter, d.strInstance,
                d.strMetricName, v.value);
     reply.addInt64(d.strMetricName, truncateMetricValue(v.value));
+    if (details) reply.addBag(well_known::kMetricValue, valueDetails(v), true);
   }
 }
 
@@ -56,6 +72,7 @@ void publishMetricStats(PerfmonMetricManager& manager) {
   for (const MetricValue& v : values) {
     const MetricDefinition& d = v.definition;
     writeValue(d.strCounter, publishedNumber(v.value));
+    manager.publishedCounters().insert(d.strCounter);
     LogMessage(CORE::Trace, L"Perf disk metric %s, %s, %s, %s, value %f", d.strCounterObject, d.strCounter,
                d.strInstance, d.strMetricName, v.value);
   }
@@ -72,7 +89,15 @@ void addHelpdeskMetricValues(PerfmonMetricManager& manager, CORE::PropertyBag& m
 
 void resetMetricStats(PerfmonMetricManager& manager) {
   CORE::coresync hold(manager.lock());
-  for (const MetricDefinition& definition : manager.table().definitions()) writeValue(definition.strCounter, 0);
+  std::set<CORE::corestring>& published = manager.publishedCounters();
+  for (const MetricDefinition& definition : manager.table().definitions()) {
+    writeValue(definition.strCounter, 0);
+    published.erase(definition.strCounter);
+  }
+  // What is left was published for a metric that has since left the table, or for a counter a
+  // "*" definition expanded to: its last figure must not outlive the metric.
+  for (const CORE::corestring& counter : published) writeValue(counter, 0);
+  published.clear();
 }
 
 void collectMetricsForReply(CORE::PropertyBag& request, CORE::PropertyBag& reply) {

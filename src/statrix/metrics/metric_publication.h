@@ -6,13 +6,15 @@ class PerfmonMetricManager;
 
 // "collectCpuAndMem": on the first request of the process the defaults are loaded, announced
 // into the request under "brask_broker" and applied; then every request collects afresh and
-// appends one 64-bit value per metric (keyed by metric name) to the reply.
+// appends one 64-bit value per metric (keyed by metric name) to the reply, each followed by its
+// details when the request asks for them (well_known::kWithDetails).
 void collectMetricsForReply(CORE::PropertyBag& request, CORE::PropertyBag& reply);
 // Timer pass: collects with the two-strike rule and writes each value under "Performance Stats".
 void publishMetricStats();
 // Help-desk message: appends the help-desk plug-in's metrics from the latest collection.
 void addHelpdeskMetricValues(CORE::PropertyBag& message);
-// Writes 0 to the registry value of every metric of the table.
+// Writes 0 to the registry value of every metric of the table and to every value published
+// since the last reset (metrics that left the table, counters expanded from "*").
 void resetMetricStats();
 // "configPerfmonMetrics": applies the adds and removes, resets the published values and rebuilds
 // the counters. The reply is left as it is.

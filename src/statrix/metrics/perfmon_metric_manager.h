@@ -2,6 +2,7 @@
 #pragma once
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "metrics/counter_query.h"
@@ -28,6 +29,8 @@ class PerfmonMetricManager {
   CounterQuery& query() { return query_; }
   MetricTable& table() { return table_; }
   std::vector<MetricValue>& latestValues() { return latestValues_; }
+  // Counter names whose registry value holds a published figure since the last reset.
+  std::set<CORE::corestring>& publishedCounters() { return publishedCounters_; }
 
   // Under the lock: the table becomes the seven defaults.
   void loadDefaultMetrics();
@@ -49,6 +52,7 @@ class PerfmonMetricManager {
   CounterQuery query_;
   MetricTable table_;
   std::vector<MetricValue> latestValues_;  // the last collection, in counter order
+  std::set<CORE::corestring> publishedCounters_;
   std::mutex initMutex_;
   std::atomic<bool> initialised_{false};
 };

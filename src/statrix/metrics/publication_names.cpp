@@ -21,4 +21,10 @@ CORE::corestring publicationPath(const CORE::corestring& counter) {
          publicationValueName(counter);
 }
 
-uint32_t publishedNumber(double value) { return static_cast<uint32_t>(truncateMetricValue(value)); }
+uint32_t publishedNumber(double value) {
+  const int64_t whole = truncateMetricValue(value);
+  // A DWORD cannot hold 4 GiB and more: such a figure reads as the largest DWORD rather than
+  // wrapping to a small, plausible-looking number.
+  if (whole > int64_t{UINT32_MAX}) return UINT32_MAX;
+  return static_cast<uint32_t>(whole);
+}

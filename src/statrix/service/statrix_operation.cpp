@@ -8,6 +8,7 @@
 #include "frame/log.h"
 #include "metrics/metric_publication.h"
 #include "service/service_slot.h"
+#include "well_known_names.h"
 
 namespace CORE {
 
@@ -70,6 +71,8 @@ bool statrix_operation::collectCpuAndMem(CORE::PropertyBag& request, CORE::Prope
   // The watch's figures are read first, without a lock; the metric collection must not be
   // able to override them.
   const WatchState& state = WatchState::instance();
+  const bool cpuMeasured = state.cpuMeasured();
+  const bool memMeasured = state.memMeasured();
   const int64_t cpu = state.getCpu();
   const int64_t mem = state.getMem();
   const int64_t totalMemory = state.getTotalMemory();
@@ -79,6 +82,11 @@ bool statrix_operation::collectCpuAndMem(CORE::PropertyBag& request, CORE::Prope
   reply.setInt64(L"MEM", mem);
   reply.setInt64(L"TOTAL_MEMORY", totalMemory);
   reply.setInt64(L"FREE_MEMORY", freeMemory);
+  // A requester that asks for details learns whether "CPU" and "MEM" are measurements yet.
+  if (request.getBool(well_known::kWithDetails, false)) {
+    reply.setBool(well_known::kCpuMeasured, cpuMeasured);
+    reply.setBool(well_known::kMemMeasured, memMeasured);
+  }
   return true;
 }
 

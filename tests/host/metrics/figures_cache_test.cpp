@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <limits>
@@ -16,16 +17,18 @@
 
 #include "metrics/metrics_exposition.h"
 #include "metrics/prometheus_text.h"
+#include "well_known_names.h"
 
 namespace vhost {
 namespace {
 
-// A worker stand-in: answers "collectCpuAndMem" (announcing one definition and withdrawing
-// another in the first request) and "collect"; can hold the first request until released.
+// A worker stand-in: answers "collectCpuAndMem" (with details when asked) and "collect"; can
+// hold the first request until released.
 struct FakeWorker {
   std::mutex mutex;
   std::condition_variable cv;
   bool hold = false;
+  bool cpuMeasured = true;
   int waiting = 0;
   std::atomic<int> cpuMemRequests{0};
   std::atomic<int> collectRequests{0};
@@ -36,36 +39,44 @@ struct FakeWorker {
         ++collectRequests;
         CORE::PropertyBag store;
         store.add(L"AllSessions", L"4");
-        store.add(L"Broken", L"n/a");     // no number: left out
+        for (const wchar_t* text : {L"n/a", L"nan", L"inf", L"-Infinity", L"1e999", L""})
+          store.add(L"Broken", text);  // no finite number: left out
         store.add(L"AllSessions", L"9");  // a repeated name stays one series
         reply.setBag(L"globalCounters", store);
         return true;
       }
-      if (cpuMemRequests++ == 0) {
-        for (const wchar_t* name : {L"pagesIn", L"removed"}) {
-          CORE::PropertyBag d;
-          d.add(L"strCounterObject", L"Memory");
-          d.add(L"strCounter", L"Pages Input/sec");
-          d.add(L"strInstance", L"");
-          d.add(L"strMetricName", name);
-          d.addBool(L"isAdd", name[0] == L'p');
-          request.addBag(L"statrixMetrics", d, true);
-        }
-        request.add(L"statrixMetrics", L"text, not a bag");  // passed over
-      }
+      ++cpuMemRequests;
       {
         std::unique_lock lock(mutex);
         ++waiting;
         cv.notify_all();
         cv.wait(lock, [&] { return !hold; });
       }
-      reply.addInt64(L"pagesIn", 7);
-      reply.addInt64(L"pagesIn", 8);   // a default standing twice: one series, first value
-      reply.addInt64(L"removed", -1);  // withdrawn, so as unknown as any other name
-      reply.setInt64(L"CPU", 12);
+      const bool details = request.getBool(well_known::kWithDetails);
+      auto value = [&](const wchar_t* metric, const wchar_t* object, const wchar_t* counter, const wchar_t* instance,
+                       int64_t v) {
+        reply.addInt64(metric, v);
+        if (!details) return;
+        CORE::PropertyBag d;
+        d.add(L"strMetricName", metric);
+        d.add(L"strCounterObject", object);
+        d.add(L"strCounter", counter);
+        d.add(L"strInstance", instance);
+        d.addInt64(L"value", v);
+        reply.addBag(well_known::kMetricValue, d, true);
+      };
+      value(L"pagesIn", L"Memory", L"Pages Input/sec", L"", 7);
+      value(L"pagesIn", L"Memory", L"Pages Input/sec", L"", 8);  // a definition standing twice: first value
+      value(L"NET", L"Network Interface", L"Bytes Total/sec", L"eth0", 0);
+      value(L"NET", L"Network Interface", L"Bytes Total/sec", L"lo", 400000000);
+      reply.setInt64(L"CPU", cpuMeasured ? 12 : 0);
       reply.setInt64(L"MEM", 34);
       reply.setInt64(L"TOTAL_MEMORY", 17179);
       reply.setInt64(L"FREE_MEMORY", 8589);
+      if (details) {
+        reply.setBool(well_known::kCpuMeasured, cpuMeasured);
+        reply.setBool(well_known::kMemMeasured, true);
+      }
       return true;
     };
   }
@@ -104,6 +115,7 @@ TEST(FiguresCache, ConcurrentScrapesShareOneRound) {
 
 TEST(FiguresCache, ScrapeTextOfRoundAndObservations) {
   FakeWorker worker;
+  worker.cpuMeasured = false;  // one pass so far: the CPU figure needs two
   FiguresCache cache(worker.requester(), [] { return FiguresCache::Memory{17179869184u, 8589934592u}; });
   CORE::PropertyBag cpu, mem, none;
   cpu.add(L"CPU_PERCENTAGE", L"95");
@@ -128,24 +140,34 @@ TEST(FiguresCache, ScrapeTextOfRoundAndObservations) {
   other.add(L"opcode", L"Something");
   cache.observeHelpdesk("HelpdeskOperation", other);
   cache.observeTimerStart();
+  const double before = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   cache.observeTimerPass(2000000, true);    // 2 ms
   cache.observeTimerPass(300000000, true);  // 0.3 s
 
   // The samples in order (the families' HELP and TYPE lines are the text writer's and promtool's).
   std::string samples;
+  double lastPass = 0;
   std::istringstream text(cache.scrape());
-  for (std::string line; std::getline(text, line);)
-    if (!line.starts_with("#")) samples += line + "\n";
+  for (std::string line; std::getline(text, line);) {
+    if (line.starts_with("statrix_last_pass_timestamp_seconds "))
+      lastPass = std::stod(line.substr(line.find(' ')));
+    else if (!line.starts_with("#"))
+      samples += line + "\n";
+  }
+  EXPECT_GE(lastPass, before);
+  EXPECT_LE(lastPass, before + 60);
   EXPECT_EQ(samples,
-            "statrix_system_cpu_percent 12\n"
             "statrix_memory_load_percent 34\n"
             "statrix_memory_total_bytes 17179869184\n"
             "statrix_memory_available_bytes 8589934592\n"
             "statrix_metric_value{metric=\"pagesIn\",object=\"Memory\",counter=\"Pages Input/sec\",instance=\"\"} 7\n"
-            "statrix_metric_value{metric=\"removed\",object=\"\",counter=\"\",instance=\"\"} -1\n"
+            "statrix_metric_value{metric=\"NET\",object=\"Network Interface\",counter=\"Bytes Total/sec\","
+            "instance=\"eth0\"} 0\n"
+            "statrix_metric_value{metric=\"NET\",object=\"Network Interface\",counter=\"Bytes Total/sec\","
+            "instance=\"lo\"} 400000000\n"
             "statrix_session_cpu_percent{session=\"3\"} 25\n"
             "statrix_session_memory_percent{session=\"3\"} 140\n"
-            "statrix_counter{name=\"AllSessions\"} 4\n"
+            "statrix_stored_value{name=\"AllSessions\"} 4\n"
             "statrix_alarms_total{kind=\"cpu\"} 2\n"
             "statrix_alarms_total{kind=\"memory\"} 1\n"
             "statrix_alarms_total{kind=\"process_cpu\"} 1\n"
@@ -176,6 +198,7 @@ TEST(FiguresCache, NoWorkerAndTheWatchEnabledGauge) {
   EXPECT_NE(text.find("# TYPE statrix_system_cpu_percent gauge\n# HELP statrix_memory_load_percent"),
             std::string::npos);
   EXPECT_EQ(text.find("\nstatrix_memory_total_bytes "), std::string::npos);
+  EXPECT_EQ(text.find("\nstatrix_last_pass_timestamp_seconds "), std::string::npos);
   EXPECT_NE(text.find("statrix_watch_enabled 0\n"), std::string::npos);
   auto enabled = [&] {
     ObservedFigures o = cache.observed();
@@ -189,6 +212,18 @@ TEST(FiguresCache, NoWorkerAndTheWatchEnabledGauge) {
   EXPECT_TRUE(enabled());
   cache.observeTimerStop();
   EXPECT_FALSE(enabled());
+}
+
+TEST(FigureParsers, StoredValuesAreBoundedInCountAndNameLength) {
+  CORE::PropertyBag reply, store;
+  store.add(std::wstring(kMaxStoredNameBytes + 1, L'x'), L"1");  // too long a name: left out
+  for (size_t i = 0; i < kMaxStoredValues + 100; ++i) store.add(L"name" + std::to_wstring(i), L"2");
+  reply.setBag(L"globalCounters", store);
+  RoundFigures figures;
+  readCountersReply(reply, figures);
+  ASSERT_EQ(figures.storedValues.size(), kMaxStoredValues);
+  EXPECT_EQ(figures.storedValues.front().first, "name0");
+  EXPECT_EQ(figures.storedValues.back().first, "name" + std::to_string(kMaxStoredValues - 1));
 }
 
 TEST(PrometheusText, LabelValuesEscapeBackslashQuoteAndNewlineOnly) {

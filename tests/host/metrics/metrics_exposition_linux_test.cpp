@@ -22,7 +22,7 @@ TEST(MetricsExposition, PromtoolAcceptsEveryFamilyWithAwkwardLabels) {
   round.availableBytes = 8589934592u;
   round.metrics.push_back({"diskRead", {"PhysicalDisk", "Avg. Disk sec/Read", "0 C:\\ \"x\"\nnext"}, 0});
   round.metrics.push_back({"pagesIn", {"Memory", "Pages Input/sec", ""}, -3});
-  round.counters = {{"Secure Gateway Sessions High", 2}, {"AllSessions", 0}};
+  round.storedValues = {{"Secure Gateway Sessions High", 2}, {"AllSessions", 0}};
   ObservedFigures observed;
   observed.alarms = {1, 2, 3, 4};
   observed.sessionCpu = {{1, 25}, {2, 0}};
@@ -32,6 +32,7 @@ TEST(MetricsExposition, PromtoolAcceptsEveryFamilyWithAwkwardLabels) {
   observed.passCount = 2;
   observed.passSeconds = 7.5;
   observed.timerRunning = true;
+  observed.lastPassEnd = 1765100000.25;
 
   std::string why;
   EXPECT_TRUE(promtoolAccepts(renderMetrics(round, observed), why)) << why;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pdh/pdh_query.h"
+#include "pdh/perf_values.h"
 #include "support/linux/fixture_tree.h"
 #include "winapi/temp_registry.h"
 #include "winapi.h"
@@ -225,6 +226,48 @@ TEST_F(PdhTest, VanishedInstancesAndFiguresThatGoBackwardsAreInvalidData) {
   EXPECT_EQ(read(sdb), 10);
 }
 
+// A rate is a rate of the same members in both samples: a disk line missing from one reading,
+// a processor offline in one, or an instance name that came to stand for another device give
+// invalid data for that collection, never what a member did since boot. Stacked devices (device
+// mapper, software RAID) are no members of the disk total.
+TEST_F(PdhTest, RatesNeedTheSameMembersInBothSamples) {
+  tree.setDisks({{"sda", 1000}, {"sdb", 5000}, {"dm-0", 900}, {"md0", 900}});
+  tree.setCpus({{100, 0, 0, 100}, {100, 0, 0, 100}, {100, 0, 0, 100}});
+  open();
+  HCOUNTER disks = add(L"\\PhysicalDisk(_Total)\\Disk Reads/sec");
+  HCOUNTER sda = add(L"\\PhysicalDisk(sda)\\Disk Reads/sec");
+  HCOUNTER cpus = add(L"\\Processor(_Total)\\% Processor Time");
+  HCOUNTER second = add(L"\\Processor(1)\\% Processor Time");
+  collectAfter(1);
+  // sdb's line is cut off in this reading.
+  tree.setDisks({{"sda", 1010}, {"dm-0", 910}, {"md0", 910}});
+  collectAfter(1);
+  for (HCOUNTER c : {disks}) expectInvalid(c);
+  EXPECT_EQ(read(sda), 10);
+  tree.setDisks({{"sda", 1020}, {"sdb", 5010}, {"dm-0", 920}, {"md0", 920}});
+  collectAfter(1);
+  expectInvalid(disks);  // sdb is back with everything since boot
+  tree.setDisks({{"sda", 1030}, {"sdb", 5020}, {"dm-0", 930}, {"md0", 930}});
+  collectAfter(1);
+  EXPECT_EQ(read(disks), 20);  // sda and sdb once each; dm-0 and md0 count their I/O again
+
+  // cpu1 goes offline: its line is gone and "1" now names cpu2.
+  tree.writeFile("stat",
+                 "cpu  0 0 0 0\ncpu0 150 0 0 150\ncpu2 150 0 0 150\nbtime 1700000000\nprocs_running 1\n");
+  collectAfter(1);
+  expectInvalid(cpus);
+  expectInvalid(second);
+  // cpu1 is back with ticks mostly busy since boot.
+  tree.setCpus({{200, 0, 0, 200}, {9000, 0, 0, 1000}, {200, 0, 0, 200}});
+  collectAfter(1);
+  expectInvalid(cpus);
+  expectInvalid(second);
+  tree.setCpus({{300, 0, 0, 300}, {9100, 0, 0, 1100}, {300, 0, 0, 300}});
+  collectAfter(1);
+  EXPECT_EQ(read(cpus), 50);
+  EXPECT_EQ(read(second), 50);
+}
+
 // A missing source or a garbled line costs only its own counters. (A FIFO in place of a source is
 // refused by the bounded reader that utmp shares: see the sessions test.)
 TEST_F(PdhTest, AMissingSourceOrAGarbledLineNeverShiftsFiguresOntoOtherCounters) {
@@ -344,6 +387,30 @@ TEST_F(PdhTest, EnumerationFollowsTheCurrentInstanceListInTheLocalLanguage) {
     EXPECT_NE(std::find(counters.begin(), counters.end(), L"Prozessorzeit (%)"), counters.end());
     EXPECT_NE(std::find(counters.begin(), counters.end(), L"% User Time"), counters.end());
   }
+}
+
+// Interfaces whose names PDH's replacements would make one stay two instances, and an explicit
+// instance names exactly one of them.
+TEST_F(PdhTest, DistinctDevicesHaveDistinctInstanceNames) {
+  EXPECT_EQ(winapi_linux::perf::deviceInstanceNames({"e(0)", "e[0]", "lo", "e#0", "e/0", "E[0]", "e_0"}),
+            (std::vector<std::wstring>{L"e[0] 2", L"e[0]", L"lo", L"e_0 2", L"e_0 3", L"E[0]", L"e_0"}));
+  tree.setInterfaces({{"e(0)", 100}, {"e[0]", 400000000}});
+  open();
+  HCOUNTER plain = add(L"\\Network Interface(e[0])\\Bytes Received/sec");
+  HCOUNTER replaced = add(L"\\Network Interface(e[0] 2)\\Bytes Received/sec");
+  collectAfter(1);
+  tree.setInterfaces({{"e(0)", 200}, {"e[0]", 800000000}});
+  collectAfter(1);
+  EXPECT_EQ(read(plain), 400000000);
+  EXPECT_EQ(read(replaced), 100);
+  // e[0] goes: e(0) would take its name, but a rate across two devices is none.
+  tree.setInterfaces({{"e(0)", 300}});
+  collectAfter(1);
+  expectInvalid(plain);
+  std::vector<std::wstring> counters, instances;
+  tree.setInterfaces({{"e(0)"}, {"e[0]"}});
+  ASSERT_EQ(enumerate(L"Network Interface", &counters, &instances), ERROR_SUCCESS);
+  EXPECT_EQ(instances, (std::vector<std::wstring>{L"e[0] 2", L"e[0]"}));
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 //     of "sda"), "p" and digits after a name that ends in a digit ("nvme0n1p1" of "nvme0n1",
 //     "mmcblk0p2"). So "sdaa" (the 27th SCSI disk) is not taken for a partition of "sda", nor
 //     "dm-10" for one of "dm-1", although their names start with another entry's name.
-//   - virtual devices: loop*, ram*, zram*.
-// "_Total" adds up the whole disks.
+//   - virtual devices and devices stacked on other disks: loop*, ram*, zram*, and dm-* (device
+//     mapper: LVM, encryption) and md* (software RAID), whose I/O the disks under them count
+//     again.
+// "_Total" adds up the whole disks, so each I/O once.
 #include "pdh/disk_instances.h"
 
 #include <algorithm>
@@ -33,8 +35,8 @@ bool partitionOf(std::string_view name, std::string_view disk) {
   return allDigits(rest);
 }
 
-bool isVirtual(std::string_view name) {
-  for (std::string_view prefix : {"loop", "ram", "zram"})
+bool isVirtualOrStacked(std::string_view name) {
+  for (std::string_view prefix : {"loop", "ram", "zram", "dm-", "md"})
     if (name.substr(0, prefix.size()) == prefix) return true;
   return false;
 }
@@ -46,7 +48,7 @@ std::vector<procfs::DiskStat> wholeDisks(const std::vector<procfs::DiskStat>& al
   for (const auto& d : all) names.insert(d.name);
   std::vector<procfs::DiskStat> disks;
   for (const auto& d : all) {
-    if (isVirtual(d.name)) continue;
+    if (isVirtualOrStacked(d.name)) continue;
     bool partition = false;
     // Candidate disks are the prefixes of the name: at most one per length.
     for (size_t len = 1; len < d.name.size() && !partition; ++len) {

@@ -9,6 +9,7 @@
 #include "common/config.h"
 #include "common/scoped_dir.h"
 #include "pdh/disk_instances.h"
+#include "pdh/perf_values.h"
 #include "procfs/bounded_read.h"
 #include "procfs/procfs_text.h"
 
@@ -34,6 +35,15 @@ std::optional<uint64_t> countProcesses(const std::string& root) {
     if (procfs::parseNumber<uint32_t>(entry->d_name)) ++count;
   }
   return count;
+}
+
+template <class Device>
+std::vector<std::wstring> instanceNamesOf(const std::optional<std::vector<Device>>& devices) {
+  if (!devices) return {};
+  std::vector<std::string_view> names;
+  names.reserve(devices->size());
+  for (const Device& d : *devices) names.emplace_back(d.name);
+  return deviceInstanceNames(names);
 }
 
 }  // namespace
@@ -64,6 +74,8 @@ Snapshot readSnapshot(uint32_t sources) {
       return std::optional(procfs::parseNetDev(t));
     });
   }
+  s.diskInstances = instanceNamesOf(s.disks);
+  s.interfaceInstances = instanceNamesOf(s.interfaces);
   return s;
 }
 

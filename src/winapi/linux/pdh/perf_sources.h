@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "procfs/diskstats_parse.h"
@@ -22,6 +23,8 @@ struct Snapshot {
   std::optional<uint64_t> processes;  // numeric directories of the root
   std::optional<std::vector<procfs::DiskStat>> disks;  // whole disks only
   std::optional<std::vector<procfs::NetDevStat>> interfaces;
+  // The instance names of the disks and interfaces above, in their order (deviceInstanceNames).
+  std::vector<std::wstring> diskInstances, interfaceInstances;
 };
 
 // Reads the sources named by the bit set `sources` (perf::Source) under the procfs root.

@@ -2,6 +2,7 @@
 #include "pdh/perf_values.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "advapi32/registry_names.h"
 #include "common/wide_text.h"
@@ -16,15 +17,42 @@ constexpr wchar_t kTotal[] = L"_Total";
 
 bool isTotal(std::wstring_view instance) { return registry_names::sameName(instance, kTotal); }
 
+// A digest (64-bit FNV-1a) of the identities of the members a sample adds up.
+class MemberDigest {
+ public:
+  void add(std::string_view name) {
+    for (const char c : name) mix(static_cast<unsigned char>(c));
+    mix(0xFF);  // no name holds this byte as UTF-8, so "ab" + "c" differs from "a" + "bc"
+  }
+  void add(uint64_t number) {
+    for (int i = 0; i < 8; ++i) mix(static_cast<unsigned char>(number >> (8 * i)));
+  }
+  uint64_t value() const { return hash_; }
+
+ private:
+  void mix(unsigned char byte) {
+    hash_ ^= byte;
+    hash_ *= 1099511628211ull;
+  }
+  uint64_t hash_ = 14695981039346656037ull;
+};
+
+struct ProcessorTicks {
+  procfs::CpuTicks ticks;
+  uint64_t members = 0;  // the kernel's numbers of the processors summed
+};
+
 // Sum of the cpuN lines for "_Total", else the processor of that number.
-std::optional<procfs::CpuTicks> processorTicks(const procfs::SystemStat& stat, std::wstring_view instance) {
+std::optional<ProcessorTicks> processorTicks(const procfs::SystemStat& stat, std::wstring_view instance) {
+  MemberDigest members;
   if (isTotal(instance)) {
     procfs::CpuTicks t;
     for (const auto& c : stat.cpus) {
       t.user += c.user, t.nice += c.nice, t.system += c.system, t.idle += c.idle;
       t.iowait += c.iowait, t.irq += c.irq, t.softirq += c.softirq, t.steal += c.steal;
+      members.add(c.number);
     }
-    return t;
+    return ProcessorTicks{t, members.value()};
   }
   std::string narrow;
   for (wchar_t c : instance) {
@@ -33,7 +61,10 @@ std::optional<procfs::CpuTicks> processorTicks(const procfs::SystemStat& stat, s
   }
   auto n = procfs::parseNumber<uint32_t>(narrow);
   if (!n || (narrow.size() > 1 && narrow[0] == '0') || *n >= stat.cpus.size()) return std::nullopt;
-  return stat.cpus[*n];
+  // Instance n is the n-th processor line: while a processor is offline that is another
+  // processor, which the digest tells.
+  members.add(stat.cpus[*n].number);
+  return ProcessorTicks{stat.cpus[*n], members.value()};
 }
 
 std::optional<RawSample> cpuSample(Field field, const procfs::CpuTicks& c) {
@@ -49,11 +80,32 @@ std::optional<RawSample> cpuSample(Field field, const procfs::CpuTicks& c) {
   }
 }
 
+// The device an instance name names: the exact name, else the one name equal to it as PDH
+// compares names; none when several are.
 template <class T>
-const T* findDevice(const std::vector<T>& devices, std::wstring_view instance) {
-  for (const T& d : devices)
-    if (registry_names::sameName(instanceName(d.name), instance)) return &d;
-  return nullptr;
+const T* findDevice(const std::vector<T>& devices, const std::vector<std::wstring>& names, std::wstring_view instance) {
+  const size_t count = std::min(devices.size(), names.size());
+  for (size_t i = 0; i < count; ++i)
+    if (names[i] == instance) return &devices[i];
+  const T* found = nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    if (!registry_names::sameName(names[i], instance)) continue;
+    if (found != nullptr) return nullptr;
+    found = &devices[i];
+  }
+  return found;
+}
+
+uint64_t deviceDigest(std::string_view name) {
+  MemberDigest digest;
+  digest.add(name);
+  return digest.value();
+}
+
+uint64_t disksDigest(const std::vector<procfs::DiskStat>& disks) {
+  MemberDigest digest;
+  for (const auto& d : disks) digest.add(d.name);
+  return digest.value();
 }
 
 std::optional<RawSample> diskSample(Field field, const procfs::DiskStat& d) {
@@ -129,6 +181,29 @@ std::wstring instanceName(std::string_view deviceName) {
   return name;
 }
 
+std::vector<std::wstring> deviceInstanceNames(const std::vector<std::string_view>& deviceNames) {
+  std::vector<std::wstring> names(deviceNames.size());
+  std::unordered_set<std::wstring> taken;  // upper-cased, as names are compared
+  std::vector<size_t> replaced;
+  for (size_t i = 0; i < deviceNames.size(); ++i) {
+    names[i] = instanceName(deviceNames[i]);
+    if (wide_text::fromUtf8(deviceNames[i]) == names[i]) {
+      taken.insert(registry_names::upperCase(names[i]));
+    } else {
+      replaced.push_back(i);
+    }
+  }
+  // In byte order of the device names, so that the numbering does not follow the file's order.
+  std::stable_sort(replaced.begin(), replaced.end(),
+                   [&](size_t a, size_t b) { return deviceNames[a] < deviceNames[b]; });
+  for (const size_t i : replaced) {
+    const std::wstring base = names[i];
+    for (unsigned n = 2; !taken.insert(registry_names::upperCase(names[i])).second; ++n)
+      names[i] = base + L' ' + std::to_wstring(n);
+  }
+  return names;
+}
+
 std::optional<RawSample> extractSample(Field field, const Snapshot& s, std::wstring_view instance, DWORD& status) {
   status = PDH_CSTATUS_INVALID_DATA;
   std::optional<RawSample> sample;
@@ -140,7 +215,8 @@ std::optional<RawSample> extractSample(Field field, const Snapshot& s, std::wstr
         break;
       }
       if (auto ticks = processorTicks(*s.stat, instance)) {
-        sample = cpuSample(field, *ticks);
+        sample = cpuSample(field, ticks->ticks);
+        sample->members = ticks->members;
       } else {
         status = PDH_CSTATUS_NO_INSTANCE;
         return std::nullopt;
@@ -150,8 +226,10 @@ std::optional<RawSample> extractSample(Field field, const Snapshot& s, std::wstr
       if (!s.disks) return std::nullopt;
       if (isTotal(instance)) {
         sample = diskSample(field, diskTotal(*s.disks));
-      } else if (const auto* d = findDevice(*s.disks, instance)) {
+        sample->members = disksDigest(*s.disks);
+      } else if (const auto* d = findDevice(*s.disks, s.diskInstances, instance)) {
         sample = diskSample(field, *d);
+        sample->members = deviceDigest(d->name);
       } else {
         status = PDH_CSTATUS_NO_INSTANCE;
         return std::nullopt;
@@ -160,12 +238,13 @@ std::optional<RawSample> extractSample(Field field, const Snapshot& s, std::wstr
     }
     case kNetDev: {
       if (!s.interfaces) return std::nullopt;
-      const auto* n = findDevice(*s.interfaces, instance);
+      const auto* n = findDevice(*s.interfaces, s.interfaceInstances, instance);
       if (!n) {
         status = PDH_CSTATUS_NO_INSTANCE;
         return std::nullopt;
       }
       sample = netSample(field, *n);
+      sample->members = deviceDigest(n->name);
       break;
     }
     default:
@@ -185,12 +264,12 @@ std::vector<std::wstring> instanceNames(ObjectId object, const Snapshot& s) {
       break;
     case ObjectId::PhysicalDisk:
       if (!s.disks) break;
-      for (const auto& d : *s.disks) names.push_back(instanceName(d.name));
+      names = s.diskInstances;
       names.emplace_back(kTotal);
       break;
     case ObjectId::NetworkInterface:
       if (!s.interfaces) break;
-      for (const auto& n : *s.interfaces) names.push_back(instanceName(n.name));
+      names = s.interfaceInstances;
       break;
     default:
       break;
@@ -205,6 +284,9 @@ Computed computeValue(const CounterDef& counter, const std::optional<RawSample>&
   }
   if (!previous) return r;  // a first sample: rates need two
   const RawSample& p = *previous;
+  // A difference over another set of members (a disk line cut off in one sample, a processor
+  // offline in one) counts what a member did since boot: no rate.
+  if (current.members != p.members) return r;
   // Unsigned differences of figures that went backwards would be huge: invalid instead.
   if (current.a < p.a || current.b < p.b || current.timeNs < p.timeNs) return r;
   const double da = static_cast<double>(current.a - p.a);

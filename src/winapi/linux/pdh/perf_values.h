@@ -17,6 +17,9 @@ namespace winapi_linux::perf {
 struct RawSample {
   uint64_t a = 0, b = 0;
   uint64_t timeNs = 0;  // when the collection was made, on a monotonic clock
+  // Who the figures belong to: a digest of the processors or devices they add up (for one
+  // device, of its kernel name). A rate between samples of different members is no rate.
+  uint64_t members = 0;
 };
 
 // The sample of `field` for `instance` (empty for an object without instances): nullopt with
@@ -32,12 +35,21 @@ LAYER_VISIBLE std::vector<std::wstring> instanceNames(ObjectId object, const Sna
 // replaced as PDH replaces them ("(" → "[", ")" → "]", "#", "/" and "\" → "_").
 LAYER_VISIBLE std::wstring instanceName(std::string_view deviceName);
 
+// The instance names of a list of devices, in its order, distinct even where the replacement
+// above (or bytes that are not UTF-8) would make two of them one, and distinct as PDH compares
+// instances (case-insensitively). A name that needs no replacement stays as it is. A replaced
+// name that another device's name already gives, or that an earlier replaced name (in byte
+// order of the device names) took, gets " 2", " 3", ... : no kernel device name holds a blank.
+LAYER_VISIBLE std::vector<std::wstring> deviceInstanceNames(const std::vector<std::string_view>& deviceNames);
+
 struct Computed {
   DWORD status = PDH_CSTATUS_INVALID_DATA;  // a PDH counter status
   double value = 0;
 };
 // The displayed value from the previous and the current sample. Rates and averages need both;
-// figures that went backwards (a wrap, a reset) and a clock that did not advance are invalid data.
+// figures that went backwards (a wrap, a reset), members that changed between the samples (a
+// disk or a processor that came or went, another device under the same name) and a clock that
+// did not advance are invalid data.
 LAYER_VISIBLE Computed computeValue(const CounterDef& counter, const std::optional<RawSample>& previous,
                                     const RawSample& current);
 

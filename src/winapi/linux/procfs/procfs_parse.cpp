@@ -7,10 +7,10 @@ namespace winapi_linux::procfs {
 
 namespace {
 
-// "cpu7" → true; the aggregate "cpu" and anything else → false.
-bool isProcessorLabel(std::string_view label) {
-  if (label.size() < 4 || label.substr(0, 3) != "cpu") return false;
-  return parseNumber<uint32_t>(label.substr(3)).has_value();
+// "cpu7" → 7; the aggregate "cpu" and anything else → none.
+std::optional<uint32_t> processorNumber(std::string_view label) {
+  if (label.size() < 4 || label.substr(0, 3) != "cpu") return std::nullopt;
+  return parseNumber<uint32_t>(label.substr(3));
 }
 
 std::optional<CpuTicks> parseCpuLine(FieldScanner& fields) {
@@ -24,7 +24,7 @@ std::optional<CpuTicks> parseCpuLine(FieldScanner& fields) {
     values[count++] = *v;
   }
   if (count < 4) return std::nullopt;  // user, nice, system and idle exist on every kernel
-  return CpuTicks{values[0], values[1], values[2], values[3], values[4], values[5], values[6], values[7]};
+  return CpuTicks{values[0], values[1], values[2], values[3], values[4], values[5], values[6], values[7], 0};
 }
 
 }  // namespace
@@ -42,12 +42,14 @@ std::optional<SystemStat> parseSystemStat(std::string_view text) {
     FieldScanner fields(line);
     auto label = fields.field();
     if (!label) continue;
-    if (isProcessorLabel(*label)) {
+    if (const auto number = processorNumber(*label)) {
       auto cpu = parseCpuLine(fields);
-      if (cpu)
+      if (cpu) {
+        cpu->number = *number;
         stat.cpus.push_back(*cpu);
-      else
+      } else {
         ++stat.garbledProcessors;
+      }
     } else if (*label == "btime") {
       stat.bootTime = fields.number<uint64_t>();
     } else if (*label == "ctxt") {

@@ -13,6 +13,7 @@ namespace winapi_linux::procfs {
 // later fields 0; guest time is already part of user time and is not kept.
 struct CpuTicks {
   uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+  uint32_t number = 0;  // the kernel's processor number, N of "cpuN"
 };
 
 struct SystemStat {

@@ -189,20 +189,26 @@ bool writeAll(int fd, std::string_view data) {
 
 std::string spareName(const std::string& fileName) { return ".prev." + fileName; }
 
-// Exclusive hold of a key directory's flock for this process's call (its own open file
-// description, so threads exclude each other as processes do). Not held where the file system
-// has no flock.
+// Exclusive hold of a key directory's flock, through the caller's own descriptor of it (its own
+// open file description, so threads exclude each other as processes do). Not held where the
+// file system has no flock.
 class DirectoryLock {
  public:
-  explicit DirectoryLock(int dir) : fd_(openat(dir, ".", kDirectoryFlags)) {
-    while (fd_.valid() && flock(fd_.get(), LOCK_EX) != 0) {
-      if (errno != EINTR) fd_.reset();
+  explicit DirectoryLock(int dir) {
+    int rc;
+    while ((rc = flock(dir, LOCK_EX)) != 0 && errno == EINTR) {
     }
+    if (rc == 0) dir_ = dir;
   }
-  bool held() const { return fd_.valid(); }  // released when the descriptor closes
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+  ~DirectoryLock() {
+    if (held()) flock(dir_, LOCK_UN);
+  }
+  bool held() const { return dir_ >= 0; }
 
  private:
-  ScopedFd fd_;
+  int dir_ = -1;
 };
 
 // Rewrites the spare of `fileName` under a write lease and trades it for the value's file.
@@ -220,7 +226,8 @@ bool replaceThroughSpare(int dir, const std::string& fileName, std::string_view 
   if (fcntl(fd.get(), F_SETSIG, SIGURG) != 0) return false;
   if (fcntl(fd.get(), F_SETLEASE, F_WRLCK) != 0) return false;  // someone has it open
   fcntl(fd.get(), F_SETOWN, 0);
-  const bool written = writeAll(fd.get(), content) && ftruncate(fd.get(), static_cast<off_t>(content.size())) == 0;
+  const auto size = static_cast<off_t>(content.size());
+  const bool written = writeAll(fd.get(), content) && (st.st_size <= size || ftruncate(fd.get(), size) == 0);
   fcntl(fd.get(), F_SETLEASE, F_UNLCK);
   return written && renameat2(dir, spare.c_str(), dir, fileName.c_str(), RENAME_EXCHANGE) == 0;
 }

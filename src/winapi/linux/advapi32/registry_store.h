@@ -30,7 +30,8 @@ LONG openKey(int base, std::wstring_view subKey, bool create, ScopedFd& dir, std
 // ERROR_KEY_DELETED when the key's directory is gone.
 LONG readValue(int keyDir, std::wstring_view name, registry_format::Value& value);
 // Replaces the value's file by another one holding the new content, so a reader sees the old
-// or the new content, never part of it. ERROR_INVALID_PARAMETER when the format cannot hold it,
+// or the new content, never part of it. `keyDir` is a descriptor opened for this call alone:
+// writers of a key take turns through a flock on it. ERROR_INVALID_PARAMETER when the format cannot hold it,
 // ERROR_FILE_TOO_LARGE when its file would exceed registry_format::kMaxContent.
 LONG writeValue(int keyDir, std::wstring_view name, const registry_format::Value& value);
 LONG deleteValue(int keyDir, std::wstring_view name);

@@ -105,15 +105,17 @@ TEST(FileNames, OnlyWhatAFileNameCannotHoldIsEscaped) {
   EXPECT_EQ(registry_names::encode("Avg. Disk sec/Read"), "Avg. Disk sec%2FRead");
   EXPECT_EQ(registry_names::encode(".."), "%2E.");
   EXPECT_EQ(registry_names::encode("100%2F"), "100%252F") << "a literal escape is escaped";
+  EXPECT_EQ(registry_names::encode("Bytes\\..\\Alarms"), "Bytes%5C..%5CAlarms") << "no path for any tool";
+  EXPECT_EQ(registry_names::decode("a\\b"), "a\\b") << "a file written before backslashes were escaped";
   EXPECT_EQ(registry_names::decode("Disk Reads%2fsec"), "Disk Reads/sec") << "hand-made lower-case escape";
   EXPECT_TRUE(registry_names::isHidden(".CpuPercentage.swp"));
 }
 
 TEST(FileNames, DecodingInvertsEncodingAndNothingEscapesTheDirectory) {
   for (const char* name : {"plain", "a/b/c", ".", "..", ".x", "", "%2F", "%2f", "%25", "%2E", "%00", "x%00y", "%",
-                           "%%2F", "a%2", "/..", "../../etc"}) {
+                           "%%2F", "a%2", "/..", "../../etc", "a\\..\\b", "%5C", "\\"}) {
     std::string encoded = registry_names::encode(name);
-    EXPECT_EQ(encoded.find('/'), std::string::npos) << name;
+    EXPECT_EQ(encoded.find_first_of("/\\"), std::string::npos) << name;
     EXPECT_FALSE(registry_names::isHidden(encoded)) << name;
     EXPECT_EQ(registry_names::decode(encoded), name) << encoded;
   }

@@ -3,7 +3,10 @@
 // Value names that are no file names are checked on the name encoding itself.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -182,9 +185,75 @@ TEST_F(Registry, ReadersNeverSeeAPartialWrite) {
   done = true;
   reader.join();
   EXPECT_EQ(torn.load(), 0);
-  auto files = std::distance(std::filesystem::directory_iterator(file("HKLM/Software/Atomic")),
-                             std::filesystem::directory_iterator());
-  EXPECT_EQ(files, 1) << "no temporary file is left behind";
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(file("HKLM/Software/Atomic")))
+    files.push_back(entry.path().filename().string());
+  std::sort(files.begin(), files.end());
+  EXPECT_THAT(files, ElementsAre(".prev.Big", "Big")) << "the value and its spare, no temporary file";
+  RegCloseKey(key);
+}
+
+// The file a reader opened keeps the content it had, however often the value is written since:
+// writes reuse the previous file only while nobody has it open.
+TEST_F(Registry, AnOpenValueFileNeverChangesUnderItsReader) {
+  HKEY key = createKey(L"Software\\Held");
+  ASSERT_EQ(setDword(key, L"Count", 1), ERROR_SUCCESS);
+  ASSERT_EQ(setDword(key, L"Count", 2), ERROR_SUCCESS);  // from here on, writes have a spare
+  std::ifstream held(file("HKLM/Software/Held/Count"));
+  for (DWORD i = 3; i < 8; ++i) ASSERT_EQ(setDword(key, L"Count", i), ERROR_SUCCESS);
+  std::string content((std::istreambuf_iterator<char>(held)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "dword:2\n");
+  EXPECT_EQ(query(key, L"Count").data, L"7");
+  RegCloseKey(key);
+}
+
+// A value name may hold backslashes and is still one value: no key is made for it, and a key
+// and value of the names it holds stay usable.
+TEST_F(Registry, AValueNameWithBackslashesIsOneValue) {
+  HKEY key = createKey(L"Software\\Vantrel\\Orvane\\Performance Stats");
+  const wchar_t* name = L"Available Bytes\\..\\..\\Performance Alarms\\OverallCpuPercentage";
+  ASSERT_EQ(setDword(key, name, 7), ERROR_SUCCESS);
+  ASSERT_EQ(setDword(key, L"Available Bytes", 1024), ERROR_SUCCESS);
+  EXPECT_EQ(query(key, name).data, L"7");
+  EXPECT_EQ(query(key, L"Available Bytes").data, L"1024");
+  EXPECT_THAT(enumerate(key), ElementsAre(L"Available Bytes", name));
+  HKEY child = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(key, L"Available Bytes", 0, KEY_READ, &child), ERROR_FILE_NOT_FOUND);
+  for (const auto& entry : std::filesystem::directory_iterator(file("HKLM/Software/Vantrel/Orvane/Performance Stats")))
+    EXPECT_FALSE(entry.is_directory()) << entry.path();
+  EXPECT_FALSE(std::filesystem::exists(file("HKLM/Software/Vantrel/Orvane/Performance Alarms")));
+  RegCloseKey(key);
+}
+
+// Nothing under the root resolves outside it: a link is no key and no value, for reads and writes.
+TEST_F(Registry, LinksUnderTheRootAreNeitherKeysNorValues) {
+  statrix_test::ScratchDir outside;
+  const std::string secret = outside.write("secret", "dword:1234\n");
+  std::filesystem::create_directory(outside.path() + "/keys");
+  HKEY key = createKey(L"Software\\Links");
+  std::filesystem::create_symlink(secret, file("HKLM/Software/Links/Stolen"));
+  std::filesystem::create_directory_symlink(outside.path() + "/keys", file("HKLM/Software/Links/Away"));
+
+  EXPECT_EQ(query(key, L"Stolen").status, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(query(key, L"STOLEN").status, ERROR_FILE_NOT_FOUND) << "nor under another spelling";
+  EXPECT_THAT(enumerate(key), ElementsAre());
+  ASSERT_EQ(setDword(key, L"Stolen", 5), ERROR_SUCCESS) << "the link is replaced, not written through";
+  EXPECT_EQ(statrix_test::readFile(secret), "dword:1234\n");
+  EXPECT_EQ(query(key, L"Stolen").data, L"5");
+
+  HKEY away = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(key, L"Away", 0, KEY_READ, &away), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Links\\away\\Deeper", 0, KEY_READ, &away),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_NE(RegCreateKeyExW(key, L"Away\\Deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &away, nullptr),
+            ERROR_SUCCESS);
+  // A key opened before its directory was swapped for a link is not written through either.
+  HKEY moved = createKey(L"Software\\Links\\Moved");
+  std::filesystem::remove(file("HKLM/Software/Links/Moved"));
+  std::filesystem::create_directory_symlink(outside.path() + "/keys", file("HKLM/Software/Links/Moved"));
+  EXPECT_NE(setDword(moved, L"Through", 1), ERROR_SUCCESS);
+  EXPECT_TRUE(std::filesystem::is_empty(outside.path() + "/keys"));
+  RegCloseKey(moved);
   RegCloseKey(key);
 }
 
@@ -239,11 +308,14 @@ TEST_F(RegistryNotify, RenameIntoPlaceDeletionAndApiWritesAreSeen) {
   std::filesystem::remove(file(value("MemoryPercentage")));
   EXPECT_EQ(WaitForSingleObject(event_, kSeen), WAIT_OBJECT_0);
 
-  ResetEvent(event_);
-  ASSERT_EQ(arm(key_), ERROR_SUCCESS);
-  DWORD minutes = 15;
-  ASSERT_EQ(RegSetValueExW(key_, L"AlarmMinutes", 0, REG_DWORD, reinterpret_cast<BYTE*>(&minutes), 4), ERROR_SUCCESS);
-  EXPECT_EQ(WaitForSingleObject(event_, kSeen), WAIT_OBJECT_0);
+  // Every write through the API: the first makes the file, later ones trade it with its spare.
+  for (DWORD minutes = 15; minutes < 18; ++minutes) {
+    ResetEvent(event_);
+    ASSERT_EQ(arm(key_), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key_, L"AlarmMinutes", 0, REG_DWORD, reinterpret_cast<BYTE*>(&minutes), 4),
+              ERROR_SUCCESS);
+    EXPECT_EQ(WaitForSingleObject(event_, kSeen), WAIT_OBJECT_0) << minutes;
+  }
 }
 
 // Closing a key ends its registration and leaves the others on the same directory.

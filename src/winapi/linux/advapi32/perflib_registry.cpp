@@ -17,11 +17,13 @@ std::optional<std::vector<std::wstring>> registryList(std::wstring_view language
   std::wstring subKey;
   for (std::wstring_view part : kPerflib) subKey.append(part).append(L"\\");
   subKey.append(language);
-  std::string dir;
-  if (registry_store::openKey(registryRoot() + "/HKLM", subKey, false, dir, nullptr) != ERROR_SUCCESS)
+  ScopedFd base, dir;
+  std::string relative = "HKLM";
+  if (registry_store::openDirectory(registryRoot(), relative, false, base) != ERROR_SUCCESS ||
+      registry_store::openKey(base.get(), subKey, false, dir, relative, nullptr) != ERROR_SUCCESS)
     return std::nullopt;
   registry_format::Value value;
-  if (registry_store::readValue(dir, L"Counter", value) != ERROR_SUCCESS || value.type != REG_MULTI_SZ)
+  if (registry_store::readValue(dir.get(), L"Counter", value) != ERROR_SUCCESS || value.type != REG_MULTI_SZ)
     return std::nullopt;
   return std::move(value.items);
 }

@@ -8,18 +8,21 @@
 #include "advapi32/registry_notify.h"
 #include "advapi32/registry_store.h"
 #include "common/config.h"
+#include "common/scoped_fd.h"
 #include "common/wide_text.h"
 #include "kernelbase/event_object.h"
 
 namespace winapi_linux {
 namespace {
 
-// An open key: the directory it named when opened. Its serial ties notifications to it.
+// An open key: the directory it named when opened, below the registry root of that moment. Its
+// serial ties notifications to it.
 struct KeyObject final : KernelObject {
-  KeyObject(std::string dir, uint64_t serial, bool perflibEnglish)
-      : dir(std::move(dir)), serial(serial), perflibEnglish(perflibEnglish) {}
+  KeyObject(std::string root, std::string relative, uint64_t serial, bool perflibEnglish)
+      : root(std::move(root)), relative(std::move(relative)), serial(serial), perflibEnglish(perflibEnglish) {}
   ~KeyObject() override { registry_notify::drop(serial); }
-  const std::string dir;
+  const std::string root;
+  const std::string relative;  // "HKLM/Software/..."
   const uint64_t serial;
   const bool perflibEnglish;  // HKLM\...\Perflib\009: serves the built-in "Counter" list
 };
@@ -39,27 +42,38 @@ const char* predefinedName(HKEY key) {
 }
 
 struct KeyRef {
-  std::string dir;
+  std::string root;
+  std::string relative;
   uint64_t serial = 0;  // 0 for a predefined key
   bool perflibEnglish = false;
 };
 
 LONG resolveKey(HKEY key, KeyRef& out) {
   if (const char* name = predefinedName(key)) {
-    out.dir = registryRoot() + "/" + name;
+    out.root = registryRoot();
+    out.relative = name;
     out.serial = 0;
     return ERROR_SUCCESS;
   }
   auto object = lookupHandleAs<KeyObject>(reinterpret_cast<HANDLE>(key));
   if (!object) return ERROR_INVALID_HANDLE;
-  out.dir = object->dir;
+  out.root = object->root;
+  out.relative = object->relative;
   out.serial = object->serial;
   out.perflibEnglish = object->perflibEnglish;
   return ERROR_SUCCESS;
 }
 
-LONG openHandle(std::string dir, bool perflibEnglish, PHKEY result) {
-  HANDLE handle = insertHandle(std::make_shared<KeyObject>(std::move(dir), nextSerial(), perflibEnglish));
+// The key's directory, opened for one call; each call looks it up again, so a key removed and
+// made again by another writer is found again. ERROR_KEY_DELETED when it is gone.
+LONG openDirectory(const KeyRef& ref, ScopedFd& dir) {
+  LONG rc = registry_store::openDirectory(ref.root, ref.relative, false, dir);
+  return rc == ERROR_FILE_NOT_FOUND ? ERROR_KEY_DELETED : rc;
+}
+
+LONG openHandle(const KeyRef& base, std::string relative, bool perflibEnglish, PHKEY result) {
+  HANDLE handle =
+      insertHandle(std::make_shared<KeyObject>(base.root, std::move(relative), nextSerial(), perflibEnglish));
   if (!handle) return ERROR_NOT_ENOUGH_MEMORY;
   *result = reinterpret_cast<HKEY>(handle);
   return ERROR_SUCCESS;
@@ -93,16 +107,22 @@ WINAPI_LAYER LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGS
   if (!result) return ERROR_INVALID_PARAMETER;
   KeyRef base;
   if (LONG rc = resolveKey(key, base)) return rc;
-  std::string dir;
-  const bool perflibEnglish = key == HKEY_LOCAL_MACHINE && perflib::isEnglishKey(wide_text::view(subKey));
-  LONG rc = registry_store::openKey(base.dir, wide_text::view(subKey), false, dir, nullptr);
+  const std::wstring_view path = wide_text::view(subKey);
+  const bool perflibEnglish = key == HKEY_LOCAL_MACHINE && perflib::isEnglishKey(path);
+  std::string relative = base.relative;
+  ScopedFd baseDir, dir;
+  LONG rc = openDirectory(base, baseDir);
+  if (rc == ERROR_SUCCESS) rc = registry_store::openKey(baseDir.get(), path, false, dir, relative, nullptr);
+  // The key itself, again: a handle even while its directory is not made yet.
+  else if (rc == ERROR_KEY_DELETED && path.find_first_not_of(L'\\') == std::wstring_view::npos) rc = ERROR_SUCCESS;
+  if (rc == ERROR_KEY_DELETED) rc = ERROR_FILE_NOT_FOUND;
   // The English counter-name list exists on every machine, so its key does too.
   if (rc == ERROR_FILE_NOT_FOUND && perflibEnglish) {
-    dir = base.dir + "/" + perflib::englishKeyDirectory();
+    relative = base.relative + "/" + perflib::englishKeyDirectory();
     rc = ERROR_SUCCESS;
   }
   if (rc) return rc;
-  return openHandle(std::move(dir), perflibEnglish, result);
+  return openHandle(base, std::move(relative), perflibEnglish, result);
 }
 
 WINAPI_LAYER LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
@@ -115,11 +135,13 @@ WINAPI_LAYER LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, L
   if (!subKey || !result) return ERROR_INVALID_PARAMETER;
   KeyRef base;
   if (LONG rc = resolveKey(key, base)) return rc;
-  std::string dir;
+  ScopedFd baseDir, dir;
+  if (LONG rc = registry_store::openDirectory(base.root, base.relative, true, baseDir)) return rc;
+  std::string relative = base.relative;
   bool created = false;
-  if (LONG rc = registry_store::openKey(base.dir, subKey, true, dir, &created)) return rc;
+  if (LONG rc = registry_store::openKey(baseDir.get(), subKey, true, dir, relative, &created)) return rc;
   const bool perflibEnglish = key == HKEY_LOCAL_MACHINE && perflib::isEnglishKey(subKey);
-  if (LONG rc = openHandle(std::move(dir), perflibEnglish, result)) return rc;
+  if (LONG rc = openHandle(base, std::move(relative), perflibEnglish, result)) return rc;
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
@@ -141,7 +163,9 @@ WINAPI_LAYER LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, 
   KeyRef ref;
   if (LONG rc = resolveKey(key, ref)) return rc;
   registry_format::Value value;
-  LONG rc = registry_store::readValue(ref.dir, wide_text::view(name), value);
+  ScopedFd dir;
+  LONG rc = openDirectory(ref, dir);
+  if (rc == ERROR_SUCCESS) rc = registry_store::readValue(dir.get(), wide_text::view(name), value);
   if (ref.perflibEnglish && (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_KEY_DELETED))
     rc = perflib::builtinValue(wide_text::view(name), value) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   if (rc) return rc;
@@ -156,13 +180,17 @@ WINAPI_LAYER LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWOR
   if (!value) return ERROR_INVALID_PARAMETER;
   KeyRef ref;
   if (LONG rc = resolveKey(key, ref)) return rc;
-  return registry_store::writeValue(ref.dir, wide_text::view(name), *value);
+  ScopedFd dir;
+  if (LONG rc = openDirectory(ref, dir)) return rc;
+  return registry_store::writeValue(dir.get(), wide_text::view(name), *value);
 }
 
 WINAPI_LAYER LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name) {
   KeyRef ref;
   if (LONG rc = resolveKey(key, ref)) return rc;
-  return registry_store::deleteValue(ref.dir, wide_text::view(name));
+  ScopedFd dir;
+  if (LONG rc = openDirectory(ref, dir)) return rc;
+  return registry_store::deleteValue(dir.get(), wide_text::view(name));
 }
 
 WINAPI_LAYER LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
@@ -171,8 +199,10 @@ WINAPI_LAYER LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD n
   if (!name || !nameLength || (data && !dataSize)) return ERROR_INVALID_PARAMETER;
   KeyRef ref;
   if (LONG rc = resolveKey(key, ref)) return rc;
+  ScopedFd dir;
+  if (LONG rc = openDirectory(ref, dir)) return rc;
   std::vector<std::wstring> names;
-  if (LONG rc = registry_store::listValues(ref.dir, names)) return rc;
+  if (LONG rc = registry_store::listValues(dir.get(), names)) return rc;
   if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
   const std::wstring& found = names[index];
   // *nameLength counts characters: the buffer's on entry (with the NUL), the name's on return.
@@ -181,7 +211,7 @@ WINAPI_LAYER LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD n
   *nameLength = static_cast<DWORD>(found.size());
   if (!type && !data && !dataSize) return ERROR_SUCCESS;
   registry_format::Value value;
-  if (LONG rc = registry_store::readValue(ref.dir, found, value)) return rc;
+  if (LONG rc = registry_store::readValue(dir.get(), found, value)) return rc;
   if (type) *type = value.type;
   return copyData(registry_data::toBytes(value), data, dataSize);
 }
@@ -194,5 +224,9 @@ WINAPI_LAYER LSTATUS RegNotifyChangeKeyValue(HKEY key, BOOL watchSubtree, DWORD 
   if (!eventObject) return ERROR_INVALID_HANDLE;
   KeyRef ref;
   if (LONG rc = resolveKey(key, ref)) return rc;
-  return registry_notify::watch(ref.serial, ref.dir, watchSubtree != FALSE, filter, std::move(eventObject));
+  // Only a key reached without links is watched (and its path is watched without following one).
+  ScopedFd dir;
+  if (LONG rc = openDirectory(ref, dir)) return rc;
+  return registry_notify::watch(ref.serial, ref.root + "/" + ref.relative, watchSubtree != FALSE, filter,
+                                std::move(eventObject));
 }

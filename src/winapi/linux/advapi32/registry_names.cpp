@@ -19,6 +19,7 @@ bool escapeAt(std::string_view text, size_t i, char& decoded) {
   if (a == '2' && b == 'F') decoded = '/';
   else if (a == '2' && b == '5') decoded = '%';
   else if (a == '2' && b == 'E') decoded = '.';
+  else if (a == '5' && b == 'C') decoded = '\\';
   else if (a == '0' && b == '0') decoded = '\0';
   else return false;
   return true;
@@ -46,6 +47,7 @@ std::string encode(std::string_view name) {
     char c = name[i];
     char ignored;
     if (c == '/') out += "%2F";
+    else if (c == '\\') out += "%5C";
     else if (c == '.' && i == 0) out += "%2E";
     else if (c == '%' && escapeAt(name, i, ignored)) out += "%25";
     else out += c;

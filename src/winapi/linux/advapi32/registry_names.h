@@ -1,8 +1,9 @@
 // File-system spelling of registry key and value names, and their case-insensitive comparison.
 //
 // Names map to file names unchanged except where a file name cannot hold them: "/" becomes
-// "%2F", a leading "." becomes "%2E" (so files starting with "." are never names: temporary files
-// of atomic writes and editors' swap files hide there), the empty name (a key's default value)
+// "%2F", a backslash "%5C" (a value name may hold one and is still one value, never a path), a
+// leading "." "%2E" (so files starting with "." are never names: temporary and spare files of
+// atomic writes and editors' swap files hide there), the empty name (a key's default value)
 // is "%00", and "%" becomes "%25" only where it would otherwise start one of these escapes. So
 // names such as "% Processor Time" or "Disk Reads/sec" stay readable on disk.
 #pragma once

@@ -16,8 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "advapi32/registry_names.h"
 #include "common/no_destructor.h"
+#include "advapi32/registry_names.h"
 #include "common/scoped_dir.h"
 #include "common/scoped_fd.h"
 
@@ -25,9 +25,9 @@ namespace winapi_linux::registry_notify {
 namespace {
 
 // A value is seen when its writer closes it (not at each write, so the new content is complete)
-// or when it is renamed into place, renamed away or deleted.
+// or when it is renamed into place, renamed away or deleted. A key that is a link is not watched.
 constexpr uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_CREATE |
-                                IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+                                IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 
 struct Registration {
   uint64_t key;

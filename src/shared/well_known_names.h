@@ -5,9 +5,6 @@ namespace well_known {
 
 // The alarm settings the watch follows and the runner's --set writes.
 inline constexpr wchar_t kAlarmSettingsKey[] = L"HKLM\\Software\\Vantrel\\Orvane\\Performance Alarms";
-// The statistics every pass publishes: "CpuPercentage", "MemoryPercentage" and one value per
-// counter metric.
-inline constexpr wchar_t kStatsKey[] = L"HKLM\\Software\\Vantrel\\Orvane\\Performance Stats";
 // The help-desk worker the watch sends its figures to; the runner's --helpdesk stands in for it.
 inline constexpr wchar_t kHelpdeskWorker[] = L"AgentHelpDesk";
 

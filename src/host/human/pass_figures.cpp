@@ -5,14 +5,14 @@
 #include <charconv>
 
 #include "human_format.h"
-#include "well_known_names.h"
 
 namespace vhost {
 
 namespace {
 
+// Where every pass publishes "CpuPercentage", "MemoryPercentage" and one value per counter.
 const std::string& statsPrefix() {
-  static const std::string prefix = utf8(well_known::kStatsKey) + "\\";
+  static const std::string prefix = "HKLM\\Software\\Vantrel\\Orvane\\Performance Stats\\";
   return prefix;
 }
 

@@ -43,9 +43,13 @@ std::string durationText(uint64_t ns) {
 }
 
 std::string groupedNumber(uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-  return digits;
+  const std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
 }
 
 std::string summaryLine(const PassSummary& pass) {

@@ -8,7 +8,7 @@ namespace vhost {
 
 class TopScreen {
  public:
-  // True when standard output is a terminal.
+  // True when standard output is a terminal the view can draw on.
   static bool stdoutIsTerminal();
   // False, with a reason, when this build has no full-screen view.
   static bool supported(std::string& why);

@@ -8,9 +8,16 @@
 #include <clocale>
 #include <cstring>
 
+// term.h defines many short names as macros (lines, columns): it comes last.
+#include <term.h>
+
 namespace vhost {
 
-bool TopScreen::stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+bool TopScreen::stdoutIsTerminal() {
+  // A terminal whose type has no description is treated as none: initscr would end the program.
+  int error = 0;
+  return isatty(STDOUT_FILENO) == 1 && setupterm(nullptr, STDOUT_FILENO, &error) == OK;
+}
 
 bool TopScreen::supported(std::string&) { return true; }
 
@@ -32,11 +39,11 @@ int TopScreen::width() const { return COLS; }
 int TopScreen::height() const { return LINES; }
 bool TopScreen::unicode() const { return unicode_; }
 
-void TopScreen::draw(const std::vector<std::string>& lines) {
+void TopScreen::draw(const std::vector<std::string>& screenLines) {
   erase();
-  for (size_t row = 0; row < lines.size() && static_cast<int>(row) < LINES; ++row) {
+  for (size_t row = 0; row < screenLines.size() && static_cast<int>(row) < LINES; ++row) {
     // The last cell of the screen cannot be written without scrolling; leave it out.
-    const std::string& line = lines[row];
+    const std::string& line = screenLines[row];
     size_t bytes = line.size();
     if (static_cast<int>(row) == LINES - 1 && bytes > 0) {
       do --bytes;

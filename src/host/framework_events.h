@@ -5,8 +5,8 @@
 #include <atomic>
 
 #include "event_sink.h"
-#include "figures_cache.h"
 #include "human/pass_figures.h"
+#include "metrics/figures_cache.h"
 #include "varnel/host_control.h"
 #include "well_known_names.h"
 

@@ -7,9 +7,14 @@
 
 namespace vhost {
 
-EventSink::EventSink(std::ostream& out, Mode mode) : out_(out), mode_(mode) {}
+EventSink::EventSink(std::ostream& out, Mode mode, bool bookkeeping)
+    : out_(out), mode_(mode), bookkeeping_(bookkeeping || mode == Mode::Json) {}
 
 void EventSink::emit(const Json& event) {
+  if (!bookkeeping_) {
+    const std::string name = event.value("event", "");
+    if (name == "regwrite" || name == "timer" || name == "worker" || name == "message") return;
+  }
   // Build the text outside the lock; only the write itself is serialised.
   writeLine(mode_ == Mode::Json ? dumpLine(event) : humanLine(event));
 }

@@ -15,7 +15,9 @@ class EventSink {
  public:
   enum class Mode { Json, Human };
 
-  EventSink(std::ostream& out, Mode mode);
+  // `bookkeeping` false: human mode leaves out registry writes, timer and worker changes and
+  // help-desk messages (JSON mode always has every event).
+  EventSink(std::ostream& out, Mode mode, bool bookkeeping = true);
   EventSink(const EventSink&) = delete;
   EventSink& operator=(const EventSink&) = delete;
 
@@ -33,6 +35,7 @@ class EventSink {
   std::mutex mutex_;
   std::ostream& out_;
   const Mode mode_;
+  const bool bookkeeping_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 

@@ -55,6 +55,7 @@ void FrameworkEvents::onHelpdeskMessage(const CORE::corestring& worker, const CO
 }
 
 void FrameworkEvents::onSysMessage(int level, const std::wstring& source, const std::wstring& text) {
+  if (PassFigures* passes = passes_.load(std::memory_order_acquire)) passes->observeLog(utf8(text));
   sink_.emit(events::sysLog(level, source, text));
 }
 void FrameworkEvents::onExternalLog(const std::wstring& component, int logLevel, const std::wstring& text) {
@@ -65,14 +66,19 @@ void FrameworkEvents::onBroadcast(const CORE::corestring& name1, const CORE::cor
                                   const CORE::PropertyBag& bag) {
   if (FiguresCache* figures = figures_.load(std::memory_order_acquire))
     figures->observeBroadcast(name1.utf8(), name2.utf8(), bag);
-  sink_.emit(events::broadcast(name1, name2, bag));
+  Json event = events::broadcast(name1, name2, bag);
+  if (PassFigures* passes = passes_.load(std::memory_order_acquire)) passes->observeBroadcast(event);
+  sink_.emit(event);
 }
 void FrameworkEvents::onRegistryWrite(const CORE::corestring& path, uint32_t type, const CORE::corestring& value,
                                       bool ok) {
+  if (PassFigures* passes = passes_.load(std::memory_order_acquire))
+    passes->observeRegistryWrite(path.utf8(), value.utf8(), ok);
   sink_.emit(events::regwrite(path, type, value, ok));
 }
 void FrameworkEvents::onTimerStart(uint32_t periodMs) {
   if (FiguresCache* figures = figures_.load(std::memory_order_acquire)) figures->observeTimerStart();
+  if (PassFigures* passes = passes_.load(std::memory_order_acquire)) passes->observeTimerStart(periodMs);
   sink_.emit(events::timerStart(periodMs));
 }
 void FrameworkEvents::onTimerStop() {
@@ -81,6 +87,7 @@ void FrameworkEvents::onTimerStop() {
 }
 void FrameworkEvents::onTimerPass(uint64_t elapsedNs, bool result) {
   if (FiguresCache* figures = figures_.load(std::memory_order_acquire)) figures->observeTimerPass(elapsedNs, result);
+  if (PassFigures* passes = passes_.load(std::memory_order_acquire)) passes->observeTimerPass(elapsedNs, result);
 }
 void FrameworkEvents::onWorker(const CORE::corestring& name, bool added) {
   sink_.emit(events::workerChanged(name, added));

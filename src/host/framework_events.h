@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "event_sink.h"
+#include "human/pass_figures.h"
 #include "metrics/figures_cache.h"
 #include "varnel/host_control.h"
 #include "well_known_names.h"
@@ -29,6 +30,8 @@ class FrameworkEvents : public CORE::HostObserver {
   // While set, the figures behind the metrics endpoint see the broadcasts, help-desk messages
   // and timer passes too. Set before the plug-in starts, cleared after it ended.
   void setFigures(FiguresCache* figures) { figures_.store(figures, std::memory_order_release); }
+  // The same for the figures of each pass that human mode and the live view show.
+  void setPassFigures(PassFigures* passes) { passes_.store(passes, std::memory_order_release); }
 
   void onHelpdeskMessage(const CORE::corestring& worker, const CORE::corestring& op, const CORE::PropertyBag& bag);
 
@@ -45,6 +48,7 @@ class FrameworkEvents : public CORE::HostObserver {
  private:
   EventSink& sink_;
   std::atomic<FiguresCache*> figures_{nullptr};
+  std::atomic<PassFigures*> passes_{nullptr};
 };
 
 }  // namespace vhost

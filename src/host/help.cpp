@@ -18,13 +18,20 @@ Options:
   --set NAME=VALUE     alarm setting written under
                        "HKLM\Software\Vantrel\Orvane\Performance Alarms" before start;
                        a whole number is a DWORD, anything else a string
+  --unset NAME         remove that alarm setting before start, so its default applies
   --helpdesk           install the stand-in "AgentHelpDesk" worker, which shows its messages
   --seconds N          human mode: stop after N seconds (default: at SIGINT or SIGTERM)
+  --top                human mode as a live view redrawn every pass: figures with their
+                       history, the busiest processes, counters, alarms (q or Ctrl-C quits);
+                       plain lines when standard output is no terminal
+  --verbose            human mode: also registry writes, timer and worker changes and
+                       help-desk messages
   --script FILE|-      script mode: one JSON command per line from FILE or stdin; implies --json
   --json               one JSON event per line instead of readable lines
   --manual-timers      host timers fire only on {"cmd":"tick"}
   --trace-threads      switch on the host's thread begin/end trace lines
-  --level N            lowest system-message level shown (0 Trace .. 4 Error)
+  --level N            lowest system-message level shown (0 Trace .. 4 Error; default 2 in
+                       human mode, 0 with --json)
   --metrics-listen ADDR:PORT
                        serve Prometheus metrics at http://ADDR:PORT/metrics (GET/HEAD
                        only), e.g. 127.0.0.1:9464; default: no endpoint

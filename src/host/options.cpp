@@ -48,6 +48,12 @@ constexpr OptionDef kOptions[] = {
      [](Options& o, std::string_view v, std::string& e) { return addNameValue(o.params, "--param", v, e); }},
     {"--set", nullptr,
      [](Options& o, std::string_view v, std::string& e) { return addNameValue(o.settings, "--set", v, e); }},
+    {"--unset", nullptr,
+     [](Options& o, std::string_view v, std::string& e) {
+       if (v.empty() || v.find('=') != std::string_view::npos) return badValue(e, "--unset", "a setting name", v);
+       o.unsets.emplace_back(v);
+       return true;
+     }},
     {"--seconds", nullptr,
      [](Options& o, std::string_view v, std::string& e) {
        uint32_t n = 0;
@@ -87,6 +93,8 @@ constexpr OptionDef kOptions[] = {
     {"--json", [](Options& o) { o.json = true; }, nullptr},
     {"--manual-timers", [](Options& o) { o.manualTimers = true; }, nullptr},
     {"--trace-threads", [](Options& o) { o.traceThreads = true; }, nullptr},
+    {"--top", [](Options& o) { o.top = true; }, nullptr},
+    {"--verbose", [](Options& o) { o.verbose = true; }, nullptr},
     {"--help", [](Options& o) { o.help = true; }, nullptr},
 };
 

@@ -26,6 +26,7 @@ struct Options {
   std::optional<std::string> utmp;      // sets VARNEL_UTMP
   std::vector<NameValue> params;        // --param, in order
   std::vector<NameValue> settings;      // --set, in order
+  std::vector<std::string> unsets;      // --unset: settings removed before start
   bool helpdesk = false;
   std::optional<uint32_t> seconds;
   std::optional<std::string> script;  // a file name, or "-" for stdin
@@ -35,6 +36,8 @@ struct Options {
   std::optional<int> level;
   std::optional<ListenAddress> metricsListen;  // no endpoint without it
   std::optional<std::string> webConfig;        // TLS and authentication of the endpoint
+  bool top = false;      // the live view instead of lines (human mode)
+  bool verbose = false;  // human mode: also registry writes, timers, workers, help-desk messages
   bool help = false;
 };
 

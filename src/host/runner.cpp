@@ -5,11 +5,15 @@
 
 #include "framework_events.h"
 #include "help.h"
+#include "human/alarm_settings.h"
+#include "human/human_mode.h"
 #include "metrics/metrics_endpoint.h"
 #include "options.h"
 #include "plugin_loader.h"
 #include "script/script_runner.h"
 #include "stop_signal.h"
+#include "top/top_screen.h"
+#include "top/top_view.h"
 #include "varnel/threads.h"
 #include "winapi.h"
 
@@ -41,12 +45,16 @@ bool setEnvironment(const Options& options, std::string& error) {
 }
 
 void configureFramework(const Options& options) {
+  // People see Info and above unless they ask; scripts get every line.
   if (options.level) CORE::setLogLevel(*options.level);
+  else if (!options.json) CORE::setLogLevel(2);
   CORE::setManualTimers(options.manualTimers);
   CORE::corerunnable_traceThreads = options.traceThreads;
 }
 
 bool writeSettings(const Options& options, std::string& error) {
+  for (const std::string& name : options.unsets)
+    if (!unsetAlarmSetting(name, error)) return false;
   for (const NameValue& setting : options.settings) {
     CORE::corestring path = CORE::corestring(kAlarmSettingsKey) + L"\\" + wide(setting.name);
     if (!CORE::registryWrite(path, settingValue(setting.value))) {
@@ -83,11 +91,28 @@ int runHost(const std::vector<std::string>& args, std::istream& in, std::ostream
 
   if (!setEnvironment(options, error)) return fail(err, error);
 
-  EventSink sink(out, options.json ? EventSink::Mode::Json : EventSink::Mode::Human);
+  // Human mode for people: lines, or the live view when asked for on a terminal.
+  const bool human = !options.json;
+  bool top = false;
+  if (options.top && human) {
+    if (!TopScreen::supported(error)) return fail(err, error);
+    top = TopScreen::stdoutIsTerminal();
+  }
+  // The live view owns the screen: events are not printed while it runs.
+  std::ostream nowhere(nullptr);
+  PassFigures passes;  // outlives the framework's notifications
+  EventSink sink(top ? nowhere : out, options.json ? EventSink::Mode::Json : EventSink::Mode::Human,
+                 options.verbose);
   FrameworkEvents framework(sink);
+  if (human) framework.setPassFigures(&passes);
   configureFramework(options);
 
   if (!writeSettings(options, error)) return fail(err, error);
+  if (human) {
+    std::vector<std::string> setNow;
+    for (const NameValue& setting : options.settings) setNow.push_back(setting.name);
+    sink.note(settingsLine(readAlarmSettings(setNow)));
+  }
   if (options.helpdesk && !framework.setHelpdesk(true)) return fail(err, "cannot install the help-desk worker");
 
   // Human mode: a SIGTERM from here on ends the run cleanly, even before the plug-in is up.
@@ -95,11 +120,13 @@ int runHost(const std::vector<std::string>& args, std::istream& in, std::ostream
 
   if (options.webConfig && !options.metricsListen) return fail(err, "--web-config needs --metrics-listen");
   std::optional<MetricsEndpoint> endpoint;
+  std::string endpointUrl;
   if (options.metricsListen) {
     endpoint.emplace(framework, [&sink](const std::string& line) { sink.note(line); });
     if (!endpoint->start(*options.metricsListen, options.webConfig.value_or(""), error)) return fail(err, error);
-    sink.note(std::string("metrics at ") + (endpoint->tls() ? "https://" : "http://") + options.metricsListen->host +
-              ":" + std::to_string(options.metricsListen->port) + "/metrics");
+    endpointUrl = std::string(endpoint->tls() ? "https://" : "http://") + options.metricsListen->host + ":" +
+                  std::to_string(options.metricsListen->port) + "/metrics";
+    sink.note("metrics at " + endpointUrl);
   }
 
   // Without --plugin: the first default location that loads; a failure names the first.
@@ -126,10 +153,28 @@ int runHost(const std::vector<std::string>& args, std::istream& in, std::ostream
   sink.note(std::string("PluginInit: ") + (initOk ? "true" : "false"));
   if (!initOk) err << "varnel-host: PluginInit returned false" << std::endl;
 
-  if (endpoint) endpoint->prime();
+  // The first collection loads the plug-in's counter metrics; the endpoint makes it on its own.
+  HumanMode humanMode(sink, passes);
+  if (human && initOk) {
+    humanMode.start([&] {
+      if (endpoint)
+        endpoint->prime();
+      else
+        firstCollection();
+    });
+  } else if (endpoint) {
+    endpoint->prime();
+  }
 
   if (script != nullptr) {
     ScriptRunner(sink, plugin, &framework).run(*script);
+  } else if (top) {
+    runTopView(passes, endpointUrl, options.seconds, stopRequested);
+    disarmStopSignals();
+  } else if (human) {
+    humanMode.run(options.seconds, stopRequested);
+    disarmStopSignals();
+    sink.note("stopping");
   } else {
     waitForStop(options.seconds);
     sink.note("stopping");
@@ -139,6 +184,7 @@ int runHost(const std::vector<std::string>& args, std::istream& in, std::ostream
   if (!plugin.exited()) exitPlugin(plugin, sink);
   module.unload();
   sink.note("plug-in unloaded");
+  if (top) out << "PluginExit done, plug-in unloaded" << std::endl;
   return 0;
 }
 

@@ -13,4 +13,10 @@ void armStopSignals();
 // `seconds` have passed. The default signal actions are restored on return.
 void waitForStop(std::optional<uint32_t> seconds);
 
+// SIGINT or SIGTERM arrived since armStopSignals; for loops that wait on something else.
+bool stopRequested();
+
+// Restores the default signal actions (what waitForStop does on return).
+void disarmStopSignals();
+
 }  // namespace vhost

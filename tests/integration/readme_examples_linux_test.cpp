@@ -3,7 +3,8 @@
 //
 // An example is a ```console block right after the line "<!-- example -->". Each "$ " line is
 // a command for bash, continued by the "> " lines right after it; the lines up to the next
-// command are its expected output, where a line "..." stands for any number of lines. Commands run in a scratch directory with the build's
+// command are its expected output, where a line "..." stands for any number of lines and "…"
+// inside a line for any text (times, durations). Commands run in a scratch directory with the build's
 // bin/ first on PATH, VARNEL_PROCFS on a fixture tree (16 GiB of memory, 8 GiB available, one
 // processor) and VARNEL_REGISTRY in the scratch directory; "127.0.0.1:9464" is replaced by a
 // free loopback port.
@@ -68,6 +69,18 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
+// One expected line against an actual one; "…" matches any text.
+bool lineMatches(const std::string& expected, const std::string& actual) {
+  static const std::string kAny = "…";
+  size_t cut = expected.find(kAny);
+  if (cut == std::string::npos) return expected == actual;
+  if (actual.compare(0, cut, expected, 0, cut) != 0) return false;
+  const std::string rest = expected.substr(cut + kAny.size());
+  for (size_t from = cut; from <= actual.size(); ++from)
+    if (lineMatches(rest, actual.substr(from))) return true;
+  return false;
+}
+
 // Expected lines against actual ones; "..." matches any run of lines.
 bool matches(const std::vector<std::string>& expected, size_t e, const std::vector<std::string>& actual, size_t a) {
   if (e == expected.size()) return a == actual.size();
@@ -76,7 +89,7 @@ bool matches(const std::vector<std::string>& expected, size_t e, const std::vect
       if (matches(expected, e + 1, actual, skip)) return true;
     return false;
   }
-  return a < actual.size() && expected[e] == actual[a] && matches(expected, e + 1, actual, a + 1);
+  return a < actual.size() && lineMatches(expected[e], actual[a]) && matches(expected, e + 1, actual, a + 1);
 }
 
 std::string replaceAll(std::string text, const std::string& from, const std::string& to) {

@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
+#include "ntdll/system_queries.h"
 #include "snapshot_passes.h"
-#include "system_queries.h"
 #include "winapi.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "bag_json.h"
-#include "command.h"
+#include "script/command.h"
 
 namespace {
 

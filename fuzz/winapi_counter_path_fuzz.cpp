@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "counter_path.h"
+#include "pdh/counter_path.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::wstring path(size / sizeof(wchar_t), L'\0');

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "disk_instances.h"
-#include "diskstats_parse.h"
+#include "pdh/disk_instances.h"
+#include "procfs/diskstats_parse.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "registry_data.h"
-#include "registry_format.h"
-#include "registry_names.h"
+#include "advapi32/registry_data.h"
+#include "advapi32/registry_format.h"
+#include "advapi32/registry_names.h"
 
 using namespace winapi_linux;
 

@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "event_sink.h"
-#include "figures_cache.h"
+#include "metrics/figures_cache.h"
 #include "varnel/host_control.h"
 #include "well_known_names.h"
 

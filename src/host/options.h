@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "listen_address.h"
+#include "metrics/listen_address.h"
 #include "varnel/host_control.h"
 #include "varnel/propertybag.h"
 #include "well_known_names.h"

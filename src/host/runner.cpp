@@ -5,10 +5,10 @@
 
 #include "framework_events.h"
 #include "help.h"
-#include "metrics_endpoint.h"
+#include "metrics/metrics_endpoint.h"
 #include "options.h"
 #include "plugin_loader.h"
-#include "script_runner.h"
+#include "script/script_runner.h"
 #include "stop_signal.h"
 #include "varnel/threads.h"
 #include "winapi.h"

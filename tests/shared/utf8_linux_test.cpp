@@ -1,8 +1,8 @@
 // The Linux layer's text conversions follow the shared codec's rule for malformed bytes.
 #include <gtest/gtest.h>
 
+#include "common/wide_text.h"
 #include "varnel/corestring.h"
-#include "wide_text.h"
 
 namespace {
 

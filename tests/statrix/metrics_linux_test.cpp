@@ -12,7 +12,7 @@
 #include "metrics/metric_publication.h"
 #include "metrics/perfmon_metric_manager.h"
 #include "metrics_request.h"
-#include "pdh_query.h"
+#include "pdh/pdh_query.h"
 #include "support/linux/fixture_tree.h"
 
 namespace {

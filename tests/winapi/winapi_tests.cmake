@@ -1,5 +1,5 @@
 # The library with a DllMain that the Linux layer's module tests load.
-add_library(winapi_attach_fixture MODULE ${CMAKE_CURRENT_LIST_DIR}/fixtures/attach_fixture.cpp)
+add_library(winapi_attach_fixture MODULE ${CMAKE_CURRENT_LIST_DIR}/kernelbase/fixtures/attach_fixture.cpp)
 statrix_warnings(winapi_attach_fixture)
 target_link_libraries(winapi_attach_fixture PRIVATE winapi_headers)
 set_target_properties(winapi_attach_fixture PROPERTIES PREFIX "" OUTPUT_NAME attach_fixture

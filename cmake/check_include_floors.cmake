@@ -1,0 +1,47 @@
+# Fails when a file of a layered source tree includes from a folder on a higher floor, or from
+# a sibling folder on its own floor. Run as a script:
+#   cmake -DROOT=<dir> -DFLOORS="low;...;high" [-DSTAMP=<file>] -P check_include_floors.cmake
+# FLOORS lists the folders of ROOT from the lowest floor up; "a|b" puts a and b on one floor.
+# Includes are matched in the form "folder/file.h"; folders not in FLOORS are not checked.
+if(NOT ROOT OR NOT FLOORS)
+  message(FATAL_ERROR "check_include_floors: ROOT and FLOORS are required")
+endif()
+
+get_filename_component(ROOT "${ROOT}" ABSOLUTE)
+set(level 0)
+set(known "")
+foreach(floor IN LISTS FLOORS)
+  string(REPLACE "|" ";" members "${floor}")
+  foreach(folder IN LISTS members)
+    set(floor_of_${folder} ${level})
+    list(APPEND known ${folder})
+  endforeach()
+  math(EXPR level "${level} + 1")
+endforeach()
+
+set(faults "")
+foreach(folder IN LISTS known)
+  file(GLOB files ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"[A-Za-z0-9_]+/")
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([A-Za-z0-9_]+)/.*" "\\1" target "${line}")
+      if(target STREQUAL folder OR NOT DEFINED floor_of_${target})
+        continue()
+      endif()
+      if(NOT floor_of_${target} LESS floor_of_${folder})
+        file(RELATIVE_PATH shown ${ROOT} ${file})
+        string(STRIP "${line}" line)
+        list(APPEND faults "  ${shown}: ${line} reaches ${target}/, which is not below ${folder}/")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(faults)
+  string(REPLACE ";" "\n" faults "${faults}")
+  message(FATAL_ERROR "Includes that run upward or sideways in ${ROOT}:\n${faults}")
+endif()
+if(STAMP)
+  file(TOUCH ${STAMP})
+endif()

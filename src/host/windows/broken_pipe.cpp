@@ -1,8 +1,0 @@
-// Windows raises no signal for a closed socket: nothing to do.
-#include "broken_pipe.h"
-
-namespace vhost {
-
-void ignoreBrokenPipe() {}
-
-}  // namespace vhost

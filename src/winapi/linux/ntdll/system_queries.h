@@ -1,0 +1,27 @@
+// The information classes behind NtQuerySystemInformation(Ex), one implementation file each.
+#pragma once
+#include <cstddef>
+
+#include "common/layer_visible.h"
+#include "winapi.h"
+
+namespace winapi_linux {
+
+// Processors form groups of 64, in the order of the cpuN lines of `stat`.
+inline constexpr unsigned kProcessorsPerGroup = 64;
+
+// Class 8 for one processor group: 48 bytes per processor of the group.
+NTSTATUS queryProcessorPerformance(USHORT group, PVOID buffer, ULONG length, PULONG returned);
+
+// Class 5: the idle process, then one entry per process of the procfs root.
+NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned);
+
+// For tests and benchmarks: sets how many procfs descriptors the snapshot may keep open
+// between passes (0: open and close every file on every pass; kDefaultSnapshotDescriptors:
+// the share of the process's descriptor limit it takes by itself) and forgets what it kept.
+inline constexpr size_t kDefaultSnapshotDescriptors = static_cast<size_t>(-1);
+LAYER_VISIBLE void setSnapshotDescriptorLimit(size_t limit);
+// The procfs descriptors the snapshot keeps open now.
+LAYER_VISIBLE size_t snapshotDescriptorsKept();
+
+}  // namespace winapi_linux

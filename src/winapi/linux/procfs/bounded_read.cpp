@@ -1,0 +1,40 @@
+// Bounded reads of regular files: opened non-blocking so a FIFO in a tree cannot hang a reader.
+#include "procfs/bounded_read.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "common/scoped_fd.h"
+
+namespace winapi_linux {
+
+int readRegularFile(const std::string& path, size_t limit, std::string& out) {
+  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd.valid()) return errno;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  out.clear();
+  // procfs files report a size of 0: read in steps until the end, one byte past the limit at most.
+  size_t used = 0;
+  for (;;) {
+    size_t room = std::min(limit + 1 - used, size_t{65536});
+    if (room == 0) return EFBIG;
+    if (out.size() < used + room) out.resize(used + room);
+    ssize_t n = ::read(fd.get(), out.data() + used, room);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  out.resize(used);
+  return 0;
+}
+
+}  // namespace winapi_linux

@@ -18,7 +18,7 @@
 
 #include "snapshot_call.h"
 #include "snapshot_floor.h"
-#include "system_queries.h"
+#include "ntdll/system_queries.h"
 #include "winapi.h"
 
 namespace {

@@ -73,9 +73,11 @@ void KeptFile::closeIfRemoved() {
   if (fd_.valid() && removedMeanwhile(fd_.get())) close();
 }
 
-ReadResult KeptFile::read(std::span<char> buffer) const {
+ReadResult KeptFile::read(std::span<char> buffer) {
   if (!fd_.valid()) return {0, EBADF};
-  return readOpenFileOnce(fd_.get(), buffer);
+  ReadResult r = readOpenFileOnce(fd_.get(), buffer);
+  if (!r.ok()) close();  // opened anew next time
+  return r;
 }
 
 void CachedProcess::forget() {

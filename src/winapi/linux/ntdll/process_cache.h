@@ -61,9 +61,9 @@ class KeptFile {
   // For trees that are not procfs, whose files are replaced rather than ended: closes the
   // file if it was removed since it was opened.
   void closeIfRemoved();
-  // Reads the open file from its start (EBADF when it is not open). ESRCH: the process has
-  // ended, and its pid may already name another one.
-  ReadResult read(std::span<char> buffer) const;
+  // Reads the open file from its start (EBADF when it is not open); a file that fails is
+  // closed. ESRCH: the process has ended, and its pid may already name another one.
+  ReadResult read(std::span<char> buffer);
   bool isOpen() const { return fd_.valid(); }
   bool isKept() const { return budget_ != nullptr; }
   // Closes the file unless it counts against the budget.

@@ -1,5 +1,6 @@
 // The layer's process snapshot beside its two floors, interleaved in one process so that every
-// kind of pass meets the same machine load. Each round takes, one after the other:
+// kind of pass meets the same machine load. Each round takes, one after the other (each round
+// starting one kind further down the list):
 //   first   a first pass: the snapshot's state dropped, every file opened anew;
 //   steady  a pass of the snapshot as the module takes it (size call, then the full call);
 //   naive   the naive loop (open, read, close <pid>/stat and <pid>/statm);
@@ -60,7 +61,9 @@ int main(int argc, char** argv) {
   }
   int processes = 0;
   for (int round = 0; round < rounds; ++round) {
-    for (Kind& kind : kinds) {
+    // Each round starts one kind later, so that no kind always follows the same one.
+    for (size_t k = 0; k < kinds.size(); ++k) {
+      Kind& kind = kinds[(k + static_cast<size_t>(round)) % kinds.size()];
       kind.before();
       auto w = std::chrono::steady_clock::now();
       double c = cpuMs();

@@ -1,25 +1,15 @@
-/* The naive floor of a process snapshot: every pass lists /proc and opens, reads and closes
- * <pid>/stat and <pid>/statm of every process. Prints the wall and CPU time of each pass.
- * Usage: snapshot_floor [passes] */
+/* The floors of a process snapshot: the naive open-read-close loop and the loop over kept
+ * descriptors, each as bare as C allows. */
+#define _GNU_SOURCE
+#include "snapshot_floor.h"
+
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <time.h>
+#include <string.h>
 #include <unistd.h>
-
-static double wallMs(void) {
-  struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (double)t.tv_sec * 1e3 + (double)t.tv_nsec / 1e6;
-}
-
-static double cpuMs(void) {
-  struct rusage u;
-  getrusage(RUSAGE_SELF, &u);
-  return (double)(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (double)(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
 
 static long readFile(const char* path, char* buf, size_t size) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -29,43 +19,97 @@ static long readFile(const char* path, char* buf, size_t size) {
   return (long)n;
 }
 
-static int pass(void) {
+int floorNaivePass(void) {
   DIR* d = opendir("/proc");
   if (!d) return -1;
   char path[300], buf[4096];
   int processes = 0;
-  long bytes = 0;
   struct dirent* e;
   while ((e = readdir(d)) != NULL) {
     if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
     snprintf(path, sizeof path, "/proc/%s/stat", e->d_name);
-    long n = readFile(path, buf, sizeof buf);
-    if (n <= 0) continue;
-    bytes += n;
+    if (readFile(path, buf, sizeof buf) <= 0) continue;
     snprintf(path, sizeof path, "/proc/%s/statm", e->d_name);
-    n = readFile(path, buf, sizeof buf);
-    if (n > 0) bytes += n;
+    readFile(path, buf, sizeof buf);
     ++processes;
   }
   closedir(d);
-  return bytes > 0 ? processes : 0;
+  return processes;
 }
 
-int main(int argc, char** argv) {
-  int passes = argc > 1 ? atoi(argv[1]) : 1;
-  if (passes < 1) passes = 1;
+/* The kept floor's state: the /proc descriptor and, in ascending pid order, each process's
+ * stat and statm descriptors (-1: not open). */
+typedef struct {
+  unsigned pid;
+  int stat, statm;
+} Kept;
+
+static int keptRoot = -1;
+static Kept* kept;
+static Kept* next;
+static size_t keptCount, keptCapacity;
+
+static void closeKept(Kept* k) {
+  if (k->stat >= 0) close(k->stat);
+  if (k->statm >= 0) close(k->statm);
+}
+
+static int openAt(unsigned pid, const char* name) {
+  char path[32];
+  snprintf(path, sizeof path, "%u/%s", pid, name);
+  return openat(keptRoot, path, O_RDONLY | O_CLOEXEC);
+}
+
+void floorKeptClose(void) {
+  for (size_t i = 0; i < keptCount; ++i) closeKept(&kept[i]);
+  keptCount = 0;
+  if (keptRoot >= 0) close(keptRoot);
+  keptRoot = -1;
+}
+
+int floorKeptPass(void) {
+  if (keptRoot < 0) keptRoot = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (keptRoot < 0 || lseek(keptRoot, 0, SEEK_SET) < 0) return -1;
+  char dents[16384], buf[4096];
+  size_t old = 0, count = 0;
   int processes = 0;
-  printf("pass_wall_ms");
-  double cpu[4096];
-  if (passes > 4096) passes = 4096;
-  for (int i = 0; i < passes; ++i) {
-    double w = wallMs(), c = cpuMs();
-    processes = pass();
-    printf(" %.3f", wallMs() - w);
-    cpu[i] = cpuMs() - c;
+  for (;;) {
+    ssize_t n = getdents64(keptRoot, dents, sizeof dents);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    for (ssize_t off = 0; off < n;) {
+      struct dirent64* d = (struct dirent64*)(dents + off);
+      off += d->d_reclen;
+      if (d->d_name[0] < '1' || d->d_name[0] > '9') continue;
+      unsigned pid = (unsigned)strtoul(d->d_name, NULL, 10);
+      if (count == keptCapacity) {
+        keptCapacity = keptCapacity ? keptCapacity * 2 : 4096;
+        next = realloc(next, keptCapacity * sizeof *next);
+        Kept* grown = realloc(kept, keptCapacity * sizeof *kept);
+        if (!next || !grown) abort();
+        kept = grown;
+      }
+      while (old < keptCount && kept[old].pid < pid) closeKept(&kept[old++]);
+      Kept k = {pid, -1, -1};
+      if (old < keptCount && kept[old].pid == pid) k = kept[old++];
+      if (k.stat < 0) k.stat = openAt(pid, "stat");
+      if (k.statm < 0) k.statm = openAt(pid, "statm");
+      if (k.stat < 0 || pread(k.stat, buf, sizeof buf, 0) <= 0) {
+        closeKept(&k);
+        continue;
+      }
+      if (k.statm >= 0 && pread(k.statm, buf, sizeof buf, 0) < 0) {
+        close(k.statm);
+        k.statm = -1;
+      }
+      next[count++] = k;
+      ++processes;
+    }
   }
-  printf("\npass_cpu_ms");
-  for (int i = 0; i < passes; ++i) printf(" %.3f", cpu[i]);
-  printf("\nprocesses %d\n", processes);
-  return processes > 0 ? 0 : 1;
+  while (old < keptCount) closeKept(&kept[old++]);
+  Kept* swap = kept;
+  kept = next;
+  next = swap;
+  keptCount = count;
+  return processes;
 }

@@ -1,54 +1,90 @@
-// The layer's process snapshot as the module takes it (a call for the size, then the full
-// call into a buffer of that size plus 16384), pass after pass in one process. Prints the wall
-// and CPU time of each pass; the first pass opens every file, the later ones reuse them.
-// Usage: snapshot_probe [passes]
-#include <sys/resource.h>
+// The layer's process snapshot beside its two floors, interleaved in one process so that every
+// kind of pass meets the same machine load. Each round takes, one after the other (each round
+// starting one kind further down the list):
+//   first   a first pass: the snapshot's state dropped, every file opened anew;
+//   steady  a pass of the snapshot as the module takes it (size call, then the full call);
+//   naive   the naive loop (open, read, close <pid>/stat and <pid>/statm);
+//   kept    the kept-open floor (pread of kept <pid>/stat and <pid>/statm, one listing).
+// Prints the wall and CPU milliseconds of every pass of each kind, and the processes listed.
+// Usage: snapshot_probe [rounds]
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "snapshot_call.h"
+#include "snapshot_floor.h"
+#include "ntdll/system_queries.h"
 #include "winapi.h"
 
 namespace {
 
 double cpuMs() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-// One pass; the number of processes listed, or -1.
-int snapshot(std::vector<unsigned char>& buffer) {
+struct Kind {
+  Kind(const char* n, std::function<int()> p, std::function<void()> b = [] {}) : name(n), pass(p), before(b) {}
+  const char* name;
+  std::function<int()> pass;    // processes read, or -1
+  std::function<void()> before;  // untimed, ahead of each pass
+  std::vector<double> wall, cpu;
+};
+
+int snapshotPass(std::vector<unsigned char>& buffer) {
   return takeSnapshot(buffer) == STATUS_SUCCESS ? countProcesses(buffer) : -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int passes = std::max(1, argc > 1 ? std::atoi(argv[1]) : 1);
+  const int rounds = std::max(1, argc > 1 ? std::atoi(argv[1]) : 10);
   std::vector<unsigned char> buffer;
-  std::vector<double> wall, cpu;
-  int processes = 0;
-  for (int i = 0; i < passes; ++i) {
-    auto w = std::chrono::steady_clock::now();
-    double c = cpuMs();
-    processes = snapshot(buffer);
-    if (processes < 0) {
-      std::fprintf(stderr, "snapshot failed\n");
-      return 1;
-    }
-    wall.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w).count());
-    cpu.push_back(cpuMs() - c);
+  auto snapshot = [&] { return snapshotPass(buffer); };
+  auto forget = [] { winapi_linux::setSnapshotDescriptorLimit(winapi_linux::kDefaultSnapshotDescriptors); };
+  std::vector<Kind> kinds;
+  kinds.emplace_back("first", snapshot, forget);
+  kinds.emplace_back("steady", snapshot);
+  kinds.emplace_back("naive", floorNaivePass);
+  kinds.emplace_back("kept", floorKeptPass);
+  // The kept floor opens its files once, as the snapshot's first pass does.
+  if (floorKeptPass() < 0) {
+    std::fprintf(stderr, "cannot list /proc\n");
+    return 1;
   }
-  std::printf("pass_wall_ms");
-  for (double v : wall) std::printf(" %.3f", v);
-  std::printf("\npass_cpu_ms");
-  for (double v : cpu) std::printf(" %.3f", v);
-  std::printf("\nprocesses %d\n", processes);
+  int processes = 0;
+  for (int round = 0; round < rounds; ++round) {
+    // Each round starts one kind later, so that no kind always follows the same one.
+    for (size_t k = 0; k < kinds.size(); ++k) {
+      Kind& kind = kinds[(k + static_cast<size_t>(round)) % kinds.size()];
+      kind.before();
+      auto w = std::chrono::steady_clock::now();
+      double c = cpuMs();
+      int listed = kind.pass();
+      kind.cpu.push_back(cpuMs() - c);
+      kind.wall.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w).count());
+      if (listed < 0) {
+        std::fprintf(stderr, "%s pass failed\n", kind.name);
+        return 1;
+      }
+      if (std::string(kind.name) == "steady") processes = listed;
+    }
+  }
+  for (const Kind& kind : kinds) {
+    std::printf("%s_wall_ms", kind.name);
+    for (double v : kind.wall) std::printf(" %.3f", v);
+    std::printf("\n%s_cpu_ms", kind.name);
+    for (double v : kind.cpu) std::printf(" %.3f", v);
+    std::printf("\n");
+  }
+  std::printf("processes %d\n", processes);
+  floorKeptClose();
   return 0;
 }

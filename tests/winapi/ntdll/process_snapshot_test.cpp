@@ -193,6 +193,19 @@ TEST_P(SnapshotCache, ASessionSetAfterTheProcessWasFirstSeenIsReported) {
   EXPECT_EQ(find(takeSnapshot(), 900)->session, 12u);
 }
 
+// Long after a process was first seen it writes its login uid, which gives it a session: seen
+// on the next pass when the process has visibly run, within 16 passes when it left no trace.
+TEST_P(SnapshotCache, ALoginUidWrittenLongAfterTheProcessWasFirstSeenGivesItsSession) {
+  for (int pass = 0; pass < 20; ++pass) EXPECT_EQ(find(takeSnapshot(), 900)->session, 0u);
+  tree.addProcess({900, "other", 3, 1, 800, 1024, 0, 21});  // it ran: CPU time 1 -> 3 ticks
+  EXPECT_EQ(find(takeSnapshot(), 900)->session, 21u);
+
+  tree.writeFile("100/sessionid", "22");
+  int late = 0;
+  while (late < 16 && find(takeSnapshot(), 100)->session != 22u) ++late;
+  EXPECT_LT(late, 16);
+}
+
 TEST_P(SnapshotCache, SwappedOutMemoryCountsFromWhenSwapComesIntoUse) {
   tree.addProcess({600, "swapped", 1, 1, 900, 2048, 512, 4294967295u});
   EXPECT_EQ(find(takeSnapshot(), 600)->privateBytes, 2048u * 1024);  // no swap in use: VmSwap is 0

@@ -173,7 +173,7 @@ TEST(PidStatParse, NamesRunToTheLastClosingParenthesisAndCutOffOrGarbledLinesNev
   // A kernel's line; cut-off or garbled lines never give other figures.
   auto full = parsePidStat(kStat);
   ASSERT_TRUE(full);
-  EXPECT_EQ(std::tie(full->nice, full->rssPages), std::tuple(-5, 408));  // a signed field
+  EXPECT_EQ(std::tie(full->nice, full->rssPages, full->flags), std::tuple(-5, 408, 4194304u));  // a signed field
   for (size_t n = 0; n < kStat.size(); ++n) {
     auto s = parsePidStat(std::string_view(kStat).substr(0, n));
     EXPECT_TRUE(!s ||

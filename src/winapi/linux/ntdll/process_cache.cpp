@@ -1,6 +1,7 @@
 // The process snapshot's state between passes: kept procfs files within a descriptor budget.
 #include "ntdll/process_cache.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -32,18 +33,6 @@ size_t DescriptorBudget::fromProcessLimit() {
   return total > reserve ? std::min(kMaxKept, total - reserve) : 0;
 }
 
-int ProcessDirectory::get() {
-  if (!tried_) {
-    tried_ = true;
-    char name[16];
-    std::snprintf(name, sizeof name, "%u", pid_);
-    fd_ = openDirectoryAt(rootFd_, name);
-    if (!fd_.valid()) return -1;
-  }
-  if (!fd_.valid()) errno = ENOENT;
-  return fd_.get();
-}
-
 KeptFile& KeptFile::operator=(KeptFile&& other) noexcept {
   if (this != &other) {
     close();
@@ -69,32 +58,42 @@ bool removedMeanwhile(int fd) {
 
 }  // namespace
 
-ReadResult KeptFile::read(ProcessDirectory& dir, const char* name, std::span<char> buffer, DescriptorBudget& budget,
-                          bool checkRemoved) {
-  if (fd_.valid()) {
-    ReadResult r = readOpenFile(fd_.get(), buffer);
-    if (r.ok() && !(checkRemoved && removedMeanwhile(fd_.get()))) return r;
-    close();
-  }
-  int dirFd = dir.get();
-  if (dirFd < 0) return {0, errno};
-  ScopedFd fd = openRegularAt(dirFd, name);
-  if (!fd.valid()) return {0, errno};
-  ReadResult r = readOpenFile(fd.get(), buffer);
-  if (r.ok() && budget.take()) {
-    fd_ = std::move(fd);
-    budget_ = &budget;
-  }
+int KeptFile::open(int rootFd, uint32_t pid, const char* name, DescriptorBudget& budget, bool anyTree) {
+  if (fd_.valid()) return 0;
+  char path[32];
+  std::snprintf(path, sizeof path, "%u/%s", pid, name);
+  // procfs holds regular files only; the open needs no check there.
+  fd_ = anyTree ? openRegularAt(rootFd, path) : ScopedFd(::openat(rootFd, path, O_RDONLY | O_CLOEXEC));
+  if (!fd_.valid()) return errno;
+  if (budget.take()) budget_ = &budget;
+  return 0;
+}
+
+void KeptFile::closeIfRemoved() {
+  if (fd_.valid() && removedMeanwhile(fd_.get())) close();
+}
+
+ReadResult KeptFile::read(std::span<char> buffer) {
+  if (!fd_.valid()) return {0, EBADF};
+  ReadResult r = readOpenFileOnce(fd_.get(), buffer);
+  if (!r.ok()) close();  // opened anew next time
   return r;
 }
 
 void CachedProcess::forget() {
   starttime.reset();
   sessionId.reset();
+  sessionReads = 0;
   stat.close();
   statm.close();
   status.close();
   sessionid.close();
+}
+
+void CachedProcess::newInstance(uint64_t start) {
+  starttime = start;
+  sessionId.reset();
+  sessionReads = 0;
 }
 
 void ProcessCache::beginPass(int rootFd, const std::string& rootPath) {

@@ -40,21 +40,10 @@ class DescriptorBudget {
   size_t used_ = 0;
 };
 
-// A process's directory, opened on first use within one pass, so that every file opened in
-// that pass belongs to the same process even if its pid is reused meanwhile.
-class ProcessDirectory {
- public:
-  ProcessDirectory(int rootFd, uint32_t pid) : rootFd_(rootFd), pid_(pid) {}
-  int get();  // -1 with errno set when the directory is gone
-
- private:
-  int rootFd_;
-  uint32_t pid_;
-  ScopedFd fd_;
-  bool tried_ = false;
-};
-
-// One procfs file of a process, kept open between passes while the budget allows.
+// One procfs file of a process, kept open between passes while the budget allows. A file
+// opened by its path ("<pid>/<name>") belongs to whichever process has that pid at the time;
+// the snapshot opens every file it needs before it reads `stat`, so that a successful stat
+// read proves they all belong to the process it describes.
 class KeptFile {
  public:
   KeptFile() = default;
@@ -64,12 +53,23 @@ class KeptFile {
   KeptFile& operator=(const KeptFile&) = delete;
   ~KeptFile() { close(); }
 
-  // Reads the file from its start. A kept descriptor that fails (ESRCH: the process has
-  // ended; its pid may already name a new one) or whose file was removed (`checkRemoved`,
-  // for trees that are not procfs) is closed and the file opened anew from `dir`.
-  ReadResult read(ProcessDirectory& dir, const char* name, std::span<char> buffer, DescriptorBudget& budget,
-                  bool checkRemoved);
+  // Opens `<pid>/<name>` under `rootFd` unless it is open already; kept when the budget
+  // allows, else closed again by endPass(). `anyTree` (trees that are not procfs): only
+  // regular files are opened, since a FIFO planted in a tree would block a reader. 0 or the
+  // errno of the failed open.
+  int open(int rootFd, uint32_t pid, const char* name, DescriptorBudget& budget, bool anyTree);
+  // For trees that are not procfs, whose files are replaced rather than ended: closes the
+  // file if it was removed since it was opened.
+  void closeIfRemoved();
+  // Reads the open file from its start (EBADF when it is not open); a file that fails is
+  // closed. ESRCH: the process has ended, and its pid may already name another one.
+  ReadResult read(std::span<char> buffer);
   bool isOpen() const { return fd_.valid(); }
+  bool isKept() const { return budget_ != nullptr; }
+  // Closes the file unless it counts against the budget.
+  void endPass() {
+    if (!budget_) fd_.reset();
+  }
   void close();
 
  private:
@@ -83,10 +83,28 @@ struct CachedProcess {
   uint32_t pid;
   std::optional<uint64_t> starttime;  // of the instance the files and session belong to
   std::optional<uint32_t> sessionId;  // known for good: set by a login, or no audit support
+  // While the session is unset: how often it was read, and the process's activity (CPU
+  // ticks and page faults) at the last read.
+  uint32_t sessionReads = 0;
+  uint64_t activityAtSessionRead = 0;
   KeptFile stat, statm, status, sessionid;
 
   // Drops everything: the next read starts as for a new process.
   void forget();
+  // Forgets the session: another instance under this pid, read through files opened anew.
+  void newInstance(uint64_t start);
+  void closeRemoved() {
+    stat.closeIfRemoved();
+    statm.closeIfRemoved();
+    status.closeIfRemoved();
+    sessionid.closeIfRemoved();
+  }
+  void endPass() {
+    stat.endPass();
+    statm.endPass();
+    status.endPass();
+    sessionid.endPass();
+  }
 };
 
 // The cached processes in ascending pid order, lined up with each pass's directory list.

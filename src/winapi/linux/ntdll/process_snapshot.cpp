@@ -1,11 +1,13 @@
 // The process snapshot (information class 5): the idle process, then one entry per process
-// directory of the procfs root, in the published 64-bit entry layout. Each pass reads stat and
-// statm of every process through descriptors kept open from earlier passes.
+// directory of the procfs root, in the published 64-bit entry layout. Each pass lists the root
+// once and reads stat and statm of every process through descriptors kept open from earlier
+// passes.
 #include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -111,67 +113,109 @@ struct ProcessTexts {
 struct PassContext {
   int rootFd;
   DescriptorBudget& budget;
-  bool checkRemoved;  // a fixture tree: a file replaced since the last pass is opened anew
+  bool anyTree;  // not procfs: files are checked to be regular and replaced ones opened anew
   bool swapInUse;
+  uint64_t number;  // counts the passes
 };
 
-// nullopt when the process has gone (or left an unreadable or garbled stat) while being read.
-std::optional<ProcessFacts> readProcess(const PassContext& pass, CachedProcess& p, ProcessTexts& texts) {
-  ProcessDirectory dir(pass.rootFd, p.pid);
-  auto read = [&](KeptFile& file, const char* name, std::span<char> text) {
-    return file.read(dir, name, text, pass.budget, pass.checkRemoved);
+// The kernel sets a process's session only when the process itself writes its login uid (a
+// login, early in the process's life); nothing else can. An unset session is read on the
+// first kYoungReads passes that see the process, on every pass after which the process has
+// run (its CPU ticks or page faults moved: a login does real work), and else on every
+// kSessionRecheck-th pass, spread over the passes by pid, so that a write which moved none of
+// those figures is reported at most kSessionRecheck - 1 passes late. Kernel threads never
+// write it.
+constexpr uint32_t kYoungReads = 4;
+constexpr uint64_t kSessionRecheck = 16;
+
+uint64_t activity(const procfs::PidStat& s) { return s.utime + s.stime + s.minflt + s.majflt; }
+
+bool sessionDue(const CachedProcess& p, const procfs::PidStat& s, uint64_t pass) {
+  return p.sessionReads < kYoungReads || activity(s) != p.activityAtSessionRead ||
+         (pass + p.pid) % kSessionRecheck == 0;
+}
+
+// One attempt at a process's files; on failure everything kept for it is dropped. Every file
+// the attempt reads is opened before stat is read: a stat read that succeeds then proves the
+// process was alive after the opens, so they all found it and not a later owner of its pid.
+std::optional<ProcessFacts> readAttempt(const PassContext& pass, CachedProcess& p, ProcessTexts& texts) {
+  auto open = [&](KeptFile& file, const char* name) {
+    return file.open(pass.rootFd, p.pid, name, pass.budget, pass.anyTree);
   };
-  ReadResult r = read(p.stat, "stat", texts.statText);
-  auto stat = r.ok() ? procfs::parsePidStat({texts.statText, r.length}) : std::nullopt;
-  if (!stat) {
+  auto gone = [&p]() -> std::optional<ProcessFacts> {
     p.forget();
     return std::nullopt;
-  }
-  if (p.starttime != stat->starttime) {
-    // Another process under a known pid: nothing read for the previous one holds.
-    p.sessionId.reset();
-    p.sessionid.close();
+  };
+  if (pass.anyTree) p.closeRemoved();
+  if (!p.stat.isOpen()) {
+    // What is still open may belong to an earlier process under this pid.
+    p.statm.close();
     p.status.close();
-    p.starttime = stat->starttime;
+    p.sessionid.close();
   }
+  if (open(p.stat, "stat") != 0) return gone();
+  const int statmError = open(p.statm, "statm");
+  // Swapped-out memory is only in status; without swap in use it is 0 for every process.
+  int statusError = 0;
+  if (pass.swapInUse)
+    statusError = open(p.status, "status");
+  else
+    p.status.close();
+  // A process seen for the first time has its session read in any case.
+  if (!p.sessionId && p.sessionReads == 0) open(p.sessionid, "sessionid");
+
+  ReadResult r = p.stat.read(texts.statText);
+  auto stat = r.ok() ? procfs::parsePidStat({texts.statText, r.length}) : std::nullopt;
+  if (!stat) return gone();
+  if (p.starttime != stat->starttime) p.newInstance(stat->starttime);
   ProcessFacts facts{*stat, std::nullopt, std::nullopt, 0};
 
-  r = read(p.statm, "statm", texts.statmText);
-  if (r.error == ESRCH) {
-    p.forget();
-    return std::nullopt;
-  }
+  r = statmError ? ReadResult{0, statmError} : p.statm.read(texts.statmText);
+  if (r.error == ESRCH) return gone();
   if (r.ok()) facts.statm = procfs::parsePidStatm({texts.statmText, r.length});
 
-  // Swapped-out memory is only in status; without swap in use it is 0 for every process.
   if (pass.swapInUse) {
-    r = read(p.status, "status", texts.statusText);
-    if (r.error == ESRCH) {
-      p.forget();
-      return std::nullopt;
-    }
+    r = statusError ? ReadResult{0, statusError} : p.status.read(texts.statusText);
+    if (r.error == ESRCH) return gone();
     if (r.ok()) facts.status = procfs::parsePidStatus({texts.statusText, r.length});
-  } else {
-    p.status.close();
   }
 
-  // A login sets the session once, early in a process's life; until then it is read again.
-  // Kernels without audit support have no sessionid file: session 0 like a system process.
-  if (!p.sessionId) {
-    r = read(p.sessionid, "sessionid", texts.sessionText);
-    if (r.error == ESRCH) {
-      p.forget();
-      return std::nullopt;
-    }
+  if (!p.sessionId && (stat->flags & procfs::kKernelThreadFlag)) {
+    p.sessionId = 0;
+    p.sessionid.close();
+  }
+  if (p.sessionId) {
+    facts.sessionId = *p.sessionId;
+  } else if (sessionDue(p, *stat, pass.number)) {
+    const bool late = !p.sessionid.isOpen();
+    const int error = open(p.sessionid, "sessionid");
+    r = error ? ReadResult{0, error} : p.sessionid.read(texts.sessionText);
+    if (r.error == ESRCH) return gone();
+    // Opened after stat was read: stat once more shows the file is this process's.
+    char probe[64];
+    if (late && error == 0 && !p.stat.read(probe).ok()) return gone();
+    // Kernels without audit support have no sessionid file: session 0 like a system process.
     std::optional<uint32_t> audit = r.ok() ? procfs::parseSessionId({texts.sessionText, r.length}) : std::nullopt;
     facts.sessionId = procfs::reportedSessionId(audit);
     if ((audit && *audit != procfs::kUnsetAuditSession) || r.error == ENOENT) {
       p.sessionId = facts.sessionId;
       p.sessionid.close();
+    } else {
+      p.sessionReads = std::min(p.sessionReads + 1, kYoungReads);
+      p.activityAtSessionRead = activity(*stat);
     }
-  } else {
-    facts.sessionId = *p.sessionId;
   }
+  return facts;
+}
+
+// nullopt when the process has gone (or left an unreadable or garbled stat) while being read.
+// A kept stat that fails may mean the process ended and its pid names a new one: that one is
+// read from scratch.
+std::optional<ProcessFacts> readProcess(const PassContext& pass, CachedProcess& p, ProcessTexts& texts) {
+  const bool kept = p.stat.isOpen();
+  auto facts = readAttempt(pass, p, texts);
+  if (!facts && kept) facts = readAttempt(pass, p, texts);
+  p.endPass();
   return facts;
 }
 
@@ -305,13 +349,26 @@ bool swapInUse() {
   return meminfo.value->swapTotal.value_or(0) > meminfo.value->swapFree.value_or(0);
 }
 
+// The last listing of the procfs root. A size call answers from it; a listing taken by a size
+// call serves the full call right behind it.
+struct Listing {
+  std::vector<uint32_t> pids;
+  std::string root;  // empty: none yet
+  bool forFullCall = false;
+  std::chrono::steady_clock::time_point at;
+};
+
+// How long a size call's listing may wait for its full call.
+constexpr auto kListingReuse = std::chrono::milliseconds(100);
+
 // The snapshot's state, shared by every caller. Lock order: `mutex` is a leaf; nothing else
 // is locked while it is held.
 struct SnapshotState {
   std::mutex mutex;
-  std::vector<uint32_t> pids;
+  Listing listing;
   std::optional<ProcessCache> cache;
   ProcessTexts texts;
+  uint64_t passes = 0;
 
   ProcessCache& processes() {
     if (!cache) cache.emplace(DescriptorBudget::fromProcessLimit());
@@ -329,6 +386,7 @@ SnapshotState& snapshotState() {
 void setSnapshotDescriptorLimit(size_t limit) {
   SnapshotState& state = snapshotState();
   std::lock_guard lock(state.mutex);
+  state.listing = Listing{};
   state.processes().reset(limit == kDefaultSnapshotDescriptors ? DescriptorBudget::fromProcessLimit() : limit);
 }
 
@@ -340,14 +398,28 @@ size_t snapshotDescriptorsKept() {
 
 NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned) {
   const std::string rootPath = procfsRoot();
-  ScopedFd root = openDirectory(rootPath.c_str());
-  if (!root.valid()) return STATUS_UNSUCCESSFUL;
   SnapshotState& state = snapshotState();
   std::lock_guard lock(state.mutex);
-  if (listPids(root.get(), state.pids) != 0) return STATUS_UNSUCCESSFUL;
+  Listing& listing = state.listing;
+  const bool sizeCall = !buffer || length < entrySize(kIdleName.size());
 
-  // The caller's first call comes with no buffer: answer from the directory alone.
-  if (!buffer || length < entrySize(kIdleName.size())) return lengthMismatch(upperBound(state.pids.size()), returned);
+  // The caller's first call comes with no buffer: the last listing gives the size. Processes
+  // started since then may need a second full call; that one's answer comes from its own
+  // listing.
+  if (sizeCall && listing.root == rootPath) return lengthMismatch(upperBound(listing.pids.size()), returned);
+
+  ScopedFd root = openDirectory(rootPath.c_str());
+  if (!root.valid()) return STATUS_UNSUCCESSFUL;
+  const auto now = std::chrono::steady_clock::now();
+  const bool reuse = !sizeCall && listing.forFullCall && listing.root == rootPath && now - listing.at < kListingReuse;
+  if (!reuse) {
+    listing.root.clear();
+    if (listPids(root.get(), listing.pids) != 0) return STATUS_UNSUCCESSFUL;
+    listing.root = rootPath;
+    listing.at = now;
+  }
+  listing.forFullCall = sizeCall;
+  if (sizeCall) return lengthMismatch(upperBound(listing.pids.size()), returned);
 
   // Boot time and processor lines serve only creation times and the idle entry: a stat
   // without them costs those figures, not the snapshot.
@@ -357,8 +429,8 @@ NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned) {
 
   ProcessCache& cache = state.processes();
   cache.beginPass(root.get(), rootPath);
-  cache.align(state.pids);
-  const PassContext pass{root.get(), cache.budget(), !cache.procfs(), swapInUse()};
+  cache.align(listing.pids);
+  const PassContext pass{root.get(), cache.budget(), !cache.procfs(), swapInUse(), ++state.passes};
 
   EntryWriter writer(buffer, length);
   writer.append(idleEntry(system.value), kIdleName);
@@ -367,7 +439,7 @@ NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned) {
     if (!facts) continue;
     if (!writer.append(describe(*facts, process.pid, bootTime), facts->stat.comm)) {
       // The bound holds for every listed process; more may have started since.
-      return lengthMismatch(std::max(upperBound(state.pids.size()), size_t{length} + kMaxEntrySize), returned);
+      return lengthMismatch(std::max(upperBound(listing.pids.size()), size_t{length} + kMaxEntrySize), returned);
     }
   }
   if (returned) *returned = static_cast<ULONG>(writer.used());

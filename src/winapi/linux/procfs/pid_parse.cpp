@@ -25,7 +25,9 @@ std::optional<PidStat> parsePidStat(std::string_view text) {
   if (!state || state->size() != 1) return std::nullopt;
   s.state = state->front();
   auto ppid = f.number<int64_t>();
-  if (!ppid || !f.skip(5)) return std::nullopt;  // pgrp session tty_nr tpgid flags
+  if (!ppid || !f.skip(4)) return std::nullopt;  // pgrp session tty_nr tpgid
+  auto flags = f.number<uint64_t>();
+  if (!flags) return std::nullopt;
   auto minflt = f.number<uint64_t>();
   if (!minflt || !f.skip(1)) return std::nullopt;  // cminflt
   auto majflt = f.number<uint64_t>();
@@ -43,6 +45,7 @@ std::optional<PidStat> parsePidStat(std::string_view text) {
   if (!starttime || !vsize || !rss) return std::nullopt;
 
   s.ppid = *ppid;
+  s.flags = *flags;
   s.minflt = *minflt;
   s.majflt = *majflt;
   s.utime = *utime;

@@ -14,6 +14,7 @@ struct PidStat {
   std::string_view comm;   // [2] without its parentheses; a view into the parsed text
   char state = '?';        // [3]
   int64_t ppid = 0;        // [4]
+  uint64_t flags = 0;      // [9] PF_* flags of the task
   uint64_t minflt = 0;     // [10]
   uint64_t majflt = 0;     // [12]
   uint64_t utime = 0;      // [14] clock ticks
@@ -25,6 +26,9 @@ struct PidStat {
   uint64_t vsize = 0;      // [23] bytes
   int64_t rssPages = 0;    // [24] pages
 };
+
+// The flag of field [9] that marks a kernel thread.
+inline constexpr uint64_t kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
 
 // The command name runs from the first "(" to the last ")", so names with spaces, parentheses
 // or "%" survive. nullopt for empty, garbled or cut-off text (every field up to rss must be

@@ -65,6 +65,17 @@ ReadResult readOpenFile(int fd, std::span<char> buffer) {
   return {length, 0};
 }
 
+ReadResult readOpenFileOnce(int fd, std::span<char> buffer) {
+  ssize_t n;
+  do {
+    n = ::pread(fd, buffer.data(), buffer.size(), 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return {0, errno};
+  size_t length = static_cast<size_t>(n);
+  if (length == buffer.size()) length = completeLines({buffer.data(), length});
+  return {length, 0};
+}
+
 ReadResult readFileAt(int dirFd, const char* name, std::span<char> buffer) {
   ScopedFd fd = openRegularAt(dirFd, name);
   if (!fd.valid()) return {0, errno};

@@ -30,6 +30,11 @@ struct ReadResult {
 // line, so parsers never see a half line as if it were whole.
 LAYER_VISIBLE ReadResult readOpenFile(int fd, std::span<char> buffer);
 
+// Like readOpenFile with a single pread: a per-process procfs file (stat, statm, status,
+// sessionid) comes whole from one read into a buffer larger than it, and a read at its end
+// would make the kernel run the file's generator once more.
+ReadResult readOpenFileOnce(int fd, std::span<char> buffer);
+
 // Opens (regular files only) and reads `dirFd`/`name` into `buffer` like readOpenFile.
 ReadResult readFileAt(int dirFd, const char* name, std::span<char> buffer);
 

@@ -169,6 +169,20 @@ TEST_F(MetricsLinuxTest, RegistryFiguresSaturateFailOrLeaveWithTheirMetric) {
                               L"\\Memory\\Available Bytes"),
             1u);
 
+  // A counter name with backslashes is one value under "Performance Stats", never keys: the
+  // real "Available Bytes" value stays writable and no other key is touched.
+  const wchar_t hostile[] = L"Available Bytes\\..\\..\\Performance Alarms\\OverallCpuPercentage";
+  config(metricRequest(L"other", {metricEntry(false, L"HUGE", L"", L""),
+                                  metricEntry(true, L"HOSTILE", L"Memory", hostile, L"")}));
+  publishMetricStats(manager);
+  const std::filesystem::path stats = watch_test::temporaryRegistry() / "HKLM/Software/Vantrel/Orvane/Performance Stats";
+  EXPECT_FALSE(std::filesystem::is_directory(stats / "Available Bytes"));
+  EXPECT_EQ(published(hostile), L"0");
+  config(metricRequest(L"other", {metricEntry(false, L"HOSTILE", L"", L""),
+                                  metricEntry(true, L"AVAIL", L"Memory", L"Available Bytes", L"", 2)}));
+  publishMetricStats(manager);
+  EXPECT_EQ(published(L"Available Bytes"), L"4294967295");
+
   // Every counter of one disk: the expanded figures go when the metric leaves the table.
   config(metricRequest(L"other", {metricEntry(true, L"SDA", L"PhysicalDisk", L"*", L"sda")}));
   publishMetricStats(manager);

@@ -9,6 +9,12 @@ CORE::corestring publicationValueName(const CORE::corestring& counter) {
   for (const wchar_t c : counter.str()) {
     if (c == L'/') {
       name += L" per ";
+    } else if (c == L'\\') {
+      // The host takes the path's last component as the value name: a backslash would turn the
+      // rest of the counter name into keys under "Performance Stats" (and on the file-backed
+      // registry a key directory shadows the value of the same name for good). The name stays
+      // one value, with the backslash shown as a slash.
+      name += L'/';
     } else {
       name += c;
     }

@@ -18,6 +18,7 @@
 #include "metrics/perfmon_metric_manager.h"
 #include "metrics/publication_names.h"
 #include "metrics_request.h"
+#include "winapi.h"
 
 namespace {
 
@@ -297,6 +298,17 @@ TEST_F(CounterQueryTest, RegistryFiguresAreTrueOrAbsentAndLeaveWithTheirMetric) 
   ASSERT_EQ(published(L"Processor Queue Length"), L"7");
   config(manager, metricRequest(L"third", {metricEntry(false, L"QUEUE", L"", L"")}));
   EXPECT_EQ(published(L"Processor Queue Length"), L"0");
+
+  // A counter name with backslashes is one value under "Performance Stats", never keys.
+  const wchar_t hostile[] = L"Available Bytes\\..\\Performance Alarms\\OverallCpuPercentage";
+  config(manager, metricRequest(L"other", {metricEntry(true, L"HOSTILE", L"Memory", hostile)}));
+  publishMetricStats(manager);
+  EXPECT_EQ(published(hostile), L"7");
+  HKEY key = nullptr;
+  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vantrel\\Orvane\\Performance Stats\\Available Bytes", 0,
+                          KEY_READ, &key),
+            ERROR_SUCCESS);
+  if (key != nullptr) RegCloseKey(key);
 }
 
 }  // namespace

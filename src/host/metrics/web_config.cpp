@@ -87,7 +87,8 @@ bool interpretWebConfig(const WebConfigEntries& entries, const std::string& base
             {"RequireAnyClientCert", ClientAuth::RequireAnyClientCert},
             {"VerifyClientCertIfGiven", ClientAuth::VerifyClientCertIfGiven},
             {"RequireAndVerifyClientCert", ClientAuth::RequireAndVerifyClientCert}};
-        auto it = std::find_if(std::begin(kTypes), std::end(kTypes), [&](const auto& t) { return t.first == value; });
+        const std::string& wanted = value;  // clang 14 cannot capture a structured binding
+        auto it = std::find_if(std::begin(kTypes), std::end(kTypes), [&](const auto& t) { return t.first == wanted; });
         if (it == std::end(kTypes)) {
           error = "tls_server_config.client_auth_type: \"" + value + "\" is no client auth type";
           return false;

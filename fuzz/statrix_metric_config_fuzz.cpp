@@ -53,7 +53,8 @@ void checkDefinition(const MetricDefinition& d, const std::vector<CORE::corestri
   size_t carets = 0;
   for (wchar_t c : key.str()) carets += c == L'^' ? 1 : 0;
   if (carets < 5) std::abort();
-  if (publicationValueName(d.strCounter).find(L"/") != CORE::corestring::npos) std::abort();
+  // The published name is one registry value: no backslash (a key separator) survives in it.
+  if (publicationValueName(d.strCounter).find(L"\\") != CORE::corestring::npos) std::abort();
   const CORE::corestring path = formatCounterPath(d.strCounterObject, d.strInstance, d.strCounter);
   if (path.empty() || path.str()[0] != L'\\') std::abort();
   const auto expanded = expandDefinition(d, names, names);
@@ -102,6 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   double value = 0;
   if (size >= sizeof value) std::memcpy(&value, data, sizeof value);
-  if (publishedNumber(value) != static_cast<uint32_t>(static_cast<uint64_t>(truncateMetricValue(value)))) std::abort();
+  // Above a DWORD the published figure saturates; below, its low 32 bits are published.
+  const int64_t whole = truncateMetricValue(value);
+  const uint32_t expected = whole > int64_t{UINT32_MAX} ? UINT32_MAX : static_cast<uint32_t>(static_cast<uint64_t>(whole));
+  if (publishedNumber(value) != expected) std::abort();
   return 0;
 }

@@ -42,9 +42,12 @@ else()
   add_library(third_party INTERFACE)
   target_link_libraries(third_party INTERFACE fmt::fmt nlohmann_json::nlohmann_json)
   find_package(PkgConfig REQUIRED)
-  pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-  add_library(httplib INTERFACE)
-  target_link_libraries(httplib INTERFACE PkgConfig::CPP_HTTPLIB)
+  # cpp-httplib is only the tests' HTTP client: a tree without tests does not need it.
+  if(STATRIX_BUILD_TESTS)
+    pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+    add_library(httplib INTERFACE)
+    target_link_libraries(httplib INTERFACE PkgConfig::CPP_HTTPLIB)
+  endif()
 endif()
 
 # Output layout fixed for outside checks: <build>/bin holds the runner, the module and the library.

@@ -1,7 +1,9 @@
 // Human mode's lines for people, written through the event sink.
 #include "human/human_mode.h"
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include "human/summary_lines.h"
 #include "varnel/host_control.h"
@@ -13,17 +15,36 @@ namespace {
 
 constexpr wchar_t kPerfmon[] = L"perfmon";
 constexpr uint32_t kWorkerWaitMs = 10000;
+constexpr int kStopLookMs = 200;
+
+// The running processes, from the list of their ids: far cheaper than a snapshot, which reads
+// every process's files. A full buffer may have been too small, so it is asked again larger.
+std::optional<size_t> processCount() {
+  std::vector<DWORD> ids(4096);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) return std::nullopt;
+    const size_t count = bytes / sizeof(DWORD);
+    if (count < ids.size()) return count - static_cast<size_t>(std::count(ids.begin(), ids.begin() + count, 0u));
+    ids.resize(ids.size() * 2);
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
-std::optional<MachineSample> completePass(PassSummary& pass, MachineSampler& sampler) {
+std::optional<MachineSample> completePass(PassSummary& pass, MachineSampler* sampler) {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;
   if (GlobalMemoryStatusEx(&status)) {
     pass.totalBytes = status.ullTotalPhys;
     pass.availableBytes = status.ullAvailPhys;
   }
-  std::optional<MachineSample> sample = sampler.sample();
+  if (sampler == nullptr) {
+    pass.processes = processCount();
+    return std::nullopt;
+  }
+  std::optional<MachineSample> sample = sampler->sample();
   if (sample) pass.processes = sample->processes.size();
   return sample;
 }
@@ -53,9 +74,11 @@ void HumanMode::run(std::optional<uint32_t> seconds, const std::function<bool()>
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds.value_or(0));
   while (!stop() && (!seconds || std::chrono::steady_clock::now() < deadline)) {
     announce();
-    for (PassSummary& pass : passes_.takePasses(std::chrono::milliseconds(50))) {
+    // A stop signal can only set a flag, so the wait looks at it every kStopLookMs; longer
+    // waits would make Ctrl-C slow, shorter ones wake an idle monitor for nothing.
+    for (PassSummary& pass : passes_.takePasses(std::chrono::milliseconds(kStopLookMs))) {
       passSeen_ = true;
-      completePass(pass, sampler_);
+      completePass(pass, nullptr);
       sink_.note(summaryLine(pass));
       if (const std::string counters = countersLine(pass.counters); !counters.empty()) sink_.note(counters);
     }

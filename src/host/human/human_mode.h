@@ -11,9 +11,10 @@
 
 namespace vhost {
 
-// Fills in the runner's part of a pass (memory in bytes, process count); returns the
-// machine sample it took, if any.
-std::optional<MachineSample> completePass(PassSummary& pass, MachineSampler& sampler);
+// Fills in the runner's part of a pass (memory in bytes, process count). With a sampler (the
+// live view, which shows every process) the count comes from the machine sample it takes and
+// returns; without, from the list of process ids alone.
+std::optional<MachineSample> completePass(PassSummary& pass, MachineSampler* sampler);
 
 // The plug-in loads its default counter metrics with its first "collectCpuAndMem"; without
 // the endpoint (which asks at start on its own) the runner asks once itself.
@@ -35,7 +36,6 @@ class HumanMode {
 
   EventSink& sink_;
   PassFigures& passes_;
-  MachineSampler sampler_;
   bool announced_ = false;
   bool passSeen_ = false;
 };

@@ -34,7 +34,7 @@ void runTopView(PassFigures& passes, const std::string& endpoint, std::optional<
   bool dirty = true;
   while (!stop() && (!seconds || std::chrono::steady_clock::now() < deadline)) {
     for (PassSummary& pass : passes.takePasses(std::chrono::milliseconds(0))) {
-      std::optional<MachineSample> sample = completePass(pass, sampler);
+      std::optional<MachineSample> sample = completePass(pass, &sampler);
       model.addPass(pass);
       if (sample) {
         model.shares = processShares(previous ? &*previous : nullptr, *sample, pass.totalBytes.value_or(0));

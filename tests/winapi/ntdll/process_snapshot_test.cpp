@@ -86,6 +86,21 @@ TEST_F(ProcessSnapshot, TheSizeAskedForAlwaysSuffices) {
   EXPECT_EQ(takeSnapshot().size(), 604u);
 }
 
+// The list of process ids is what the snapshot lists, without reading any process's files;
+// a buffer too small is filled and comes back full, as callers use to ask again.
+TEST_F(ProcessSnapshot, ProcessIdsAreTheSnapshotsPidsAndASmallBufferComesBackFull) {
+  DWORD ids[16] = {};
+  DWORD bytes = 0;
+  ASSERT_TRUE(EnumProcesses(ids, sizeof ids, &bytes));
+  EXPECT_EQ(std::vector<uint64_t>(ids, ids + bytes / sizeof(DWORD)), snapshotPids(takeSnapshot()));
+
+  ASSERT_TRUE(EnumProcesses(ids, 2 * sizeof(DWORD), &bytes));
+  EXPECT_EQ(bytes, 2 * sizeof(DWORD));
+  EXPECT_EQ(std::vector<DWORD>(ids, ids + 2), (std::vector<DWORD>{0, 100}));
+  EXPECT_FALSE(EnumProcesses(nullptr, 4, &bytes));
+  EXPECT_FALSE(EnumProcesses(ids, sizeof ids, nullptr));
+}
+
 TEST_F(ProcessSnapshot, VanishedProcessesAreLeftOutAndOddOnesListed) {
   tree.addProcesses(4, 500);
   tree.writeFile("500/stat", "");  // exited between listing and reading

@@ -1,6 +1,7 @@
 // Tests of the system-wide figures over fixture trees: GlobalMemoryStatusEx from meminfo, and
 // the processor-time query (class 8) with processor groups from stat.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -44,6 +45,20 @@ TEST_F(MemoryStatus, FiguresFollowMeminfoWithATruncatedLoad) {
   tree.writeFile("meminfo", "MemTotal: 1000 kB\nMemFree: 100 kB\nBuffers: 50 kB\nCached: 250 kB\n");
   ASSERT_TRUE(query());
   EXPECT_EQ(status.ullAvailPhys, 400u * 1024);
+}
+
+// The virtual figures describe the calling process: its own mapped size (self/statm, in pages)
+// comes off the user address space; a tree without "self" leaves all of it available.
+TEST_F(MemoryStatus, AvailableVirtualIsTheAddressSpaceLessTheCallersMappings) {
+  tree.setMeminfo(16u << 20, 4u << 20);
+  ASSERT_TRUE(query());
+  EXPECT_EQ(status.ullAvailVirtual, status.ullTotalVirtual);
+  tree.writeFile("self/statm", "1000 20 10 1 0 30 0\n");
+  ASSERT_TRUE(query());
+  EXPECT_EQ(status.ullTotalVirtual - status.ullAvailVirtual, 1000u * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)));
+  tree.writeFile("self/statm", "garbage\n");
+  ASSERT_TRUE(query());
+  EXPECT_EQ(status.ullAvailVirtual, status.ullTotalVirtual);
 }
 
 TEST_F(MemoryStatus, UnreadableMeminfoFails) {

@@ -389,6 +389,38 @@ TEST_F(PdhTest, EnumerationFollowsTheCurrentInstanceListInTheLocalLanguage) {
   }
 }
 
+// The name lists are kept between lookups, but a list written, rewritten, rewritten in place or
+// removed is what the next lookup sees.
+TEST_F(PdhTest, ALookupSeesTheNameListAsItIsNow) {
+  auto name = [](DWORD index) {
+    wchar_t buffer[64] = {};
+    DWORD size = 64;
+    EXPECT_EQ(PdhLookupPerfNameByIndexW(nullptr, index, buffer, &size), ERROR_SUCCESS);
+    return std::wstring(buffer);
+  };
+  EXPECT_EQ(name(238), L"Processor");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\CurrentLanguage",
+                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  auto set = [&](std::wstring_view list) {
+    ASSERT_EQ(RegSetValueExW(key, L"Counter", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
+                             static_cast<DWORD>(list.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  };
+  EXPECT_EQ(name(238), L"Processor");  // a key without the value: still the English list
+  set(std::wstring_view(L"238\0Prozessor\0\0", 15));
+  EXPECT_EQ(name(238), L"Prozessor");
+  set(std::wstring_view(L"238\0CPU\0\0", 9));
+  EXPECT_EQ(name(238), L"CPU");
+  writeFile("HKLM/Software/Microsoft/Windows NT/CurrentVersion/Perflib/CurrentLanguage/Counter",
+            "multi_sz:\n238\nProcesseur\n");
+  EXPECT_EQ(name(238), L"Processeur");
+  ASSERT_EQ(RegDeleteValueW(key, L"Counter"), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(name(238), L"Processor");
+}
+
 // Interfaces whose names PDH's replacements would make one stay two instances, and an explicit
 // instance names exactly one of them.
 TEST_F(PdhTest, DistinctDevicesHaveDistinctInstanceNames) {

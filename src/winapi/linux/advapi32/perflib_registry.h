@@ -2,6 +2,7 @@
 // "Perflib\CurrentLanguage\Counter" (the display language) under HKLM, each a REG_MULTI_SZ of
 // index text and name pairs. The English list is the catalog's unless the registry root holds one.
 #pragma once
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,7 +21,8 @@ std::string englishKeyDirectory();
 LAYER_VISIBLE bool builtinValue(std::wstring_view valueName, registry_format::Value& value);
 
 // The list PDH names counters with: CurrentLanguage\Counter of the registry root, else the
-// English list (the root's 009\Counter, else the catalog's).
-std::vector<std::wstring> localList();
+// English list (the root's 009\Counter, else the catalog's). The same object is returned while
+// the registry's lists are unchanged, so callers may keep what they derive from it.
+std::shared_ptr<const std::vector<std::wstring>> localList();
 
 }  // namespace winapi_linux::perflib

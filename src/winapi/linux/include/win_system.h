@@ -78,3 +78,6 @@ WINAPI_LAYER BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls,
 WINAPI_LAYER BOOL LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameLength, LPWSTR domain,
                                     LPDWORD domainLength, PSID_NAME_USE use);
 WINAPI_LAYER BOOL ProcessIdToSessionId(DWORD pid, DWORD* sessionId);
+// The ids of the running processes, the idle process (0) first; `bytes` is the buffer's size.
+// A buffer that comes back full may have been too small: ask again with a larger one.
+WINAPI_LAYER BOOL EnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesReturned);

@@ -2,7 +2,6 @@
 // directory of the procfs root, in the published 64-bit entry layout. Each pass lists the root
 // once and reads stat and statm of every process through descriptors kept open from earlier
 // passes.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 #include "ntdll/nt_time.h"
 #include "ntdll/process_cache.h"
 #include "ntdll/system_queries.h"
+#include "procfs/pid_listing.h"
 #include "procfs/pid_parse.h"
 #include "procfs/procfs_files.h"
 #include "procfs/procfs_readers.h"
@@ -64,29 +64,6 @@ LONG basePriority(const procfs::PidStat& s) {
   if (s.nice > -5) return 8;
   if (s.nice > -15) return 10;
   return 13;
-}
-
-// The numeric names of a directory, ascending: a steady order for callers and tests.
-// getdents64 on the open root avoids a DIR stream per snapshot.
-int listPids(int rootFd, std::vector<uint32_t>& pids) {
-  pids.clear();
-  if (::lseek(rootFd, 0, SEEK_SET) < 0) return errno;
-  alignas(dirent64) char buf[16384];
-  for (;;) {
-    ssize_t n = ::getdents64(rootFd, buf, sizeof buf);
-    if (n < 0) return errno;
-    if (n == 0) break;
-    for (ssize_t off = 0; off < n;) {
-      auto* d = reinterpret_cast<dirent64*>(buf + off);
-      off += d->d_reclen;
-      if (d->d_type != DT_DIR && d->d_type != DT_UNKNOWN) continue;
-      if (d->d_name[0] < '1' || d->d_name[0] > '9') continue;  // also skips "0" and ".."
-      if (auto pid = procfs::parseNumber<uint32_t>(d->d_name)) pids.push_back(*pid);
-    }
-  }
-  // procfs lists processes by pid already; other trees may not.
-  if (!std::is_sorted(pids.begin(), pids.end())) std::sort(pids.begin(), pids.end());
-  return 0;
 }
 
 size_t upperBound(size_t processes) { return entrySize(kIdleName.size()) + processes * kMaxEntrySize; }
@@ -394,6 +371,16 @@ size_t snapshotDescriptorsKept() {
   SnapshotState& state = snapshotState();
   std::lock_guard lock(state.mutex);
   return state.cache ? state.cache->budget().used() : 0;
+}
+
+bool recentProcessIds(const std::string& root, std::vector<uint32_t>& pids) {
+  SnapshotState& state = snapshotState();
+  std::lock_guard lock(state.mutex);
+  const Listing& listing = state.listing;
+  if (listing.root.empty() || listing.root != root || std::chrono::steady_clock::now() - listing.at >= kListingReuse)
+    return false;
+  pids = listing.pids;
+  return true;
 }
 
 NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned) {

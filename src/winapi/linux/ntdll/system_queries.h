@@ -1,6 +1,9 @@
 // The information classes behind NtQuerySystemInformation(Ex), one implementation file each.
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "common/layer_visible.h"
 #include "winapi.h"
@@ -15,6 +18,11 @@ NTSTATUS queryProcessorPerformance(USHORT group, PVOID buffer, ULONG length, PUL
 
 // Class 5: the idle process, then one entry per process of the procfs root.
 NTSTATUS queryProcessSnapshot(PVOID buffer, ULONG length, PULONG returned);
+
+// The pids of the snapshot's own listing of `root` when it was taken less than 100 ms ago (a
+// pass lists the root anyway; a caller that wants only the ids right after it needs no second
+// listing); false otherwise.
+bool recentProcessIds(const std::string& root, std::vector<uint32_t>& pids);
 
 // For tests and benchmarks: sets how many procfs descriptors the snapshot may keep open
 // between passes (0: open and close every file on every pass; kDefaultSnapshotDescriptors:

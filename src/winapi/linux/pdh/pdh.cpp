@@ -1,6 +1,5 @@
 // The PDH query functions over the counter catalog: open, add, collect, read, remove, close.
 
-#include "advapi32/perflib_registry.h"
 #include "advapi32/registry_names.h"
 #include "common/wide_text.h"
 #include "pdh/counter_path.h"
@@ -34,7 +33,8 @@ PDH_STATUS addCounter(PDH_HQUERY query, LPCWSTR fullPath, PDH_HCOUNTER* counter)
   // Wildcard paths serve only array reads, which this layer does not offer.
   if (!path || path->wildcard()) return PDH_CSTATUS_BAD_COUNTERNAME;
   if (!isLocalMachine(path->machine)) return PDH_CSTATUS_NO_MACHINE;
-  perf::NameTable names(perflib::localList());
+  const std::shared_ptr<const perf::NameTable> table = perf::localNames();
+  const perf::NameTable& names = *table;
   const perf::ObjectDef* object = names.findObject(path->object);
   if (!object) return PDH_CSTATUS_NO_OBJECT;
   const perf::CounterDef* counterDef = names.findCounter(*object, path->counter);

@@ -2,7 +2,6 @@
 // current counter and instance lists of an object, with PDH's size protocol (in characters).
 #include <cstring>
 
-#include "advapi32/perflib_registry.h"
 #include "advapi32/registry_names.h"
 #include "common/wide_text.h"
 #include "pdh/pdh_support.h"
@@ -27,7 +26,8 @@ std::wstring multiString(const std::vector<std::wstring>& names) {
 PDH_STATUS lookupName(LPCWSTR machine, DWORD index, LPWSTR buffer, LPDWORD size) {
   if (!size) return PDH_INVALID_ARGUMENT;
   if (!isLocalMachine(wide_text::view(machine))) return PDH_CSTATUS_NO_MACHINE;
-  perf::NameTable names(perflib::localList());
+  const std::shared_ptr<const perf::NameTable> table = perf::localNames();
+  const perf::NameTable& names = *table;
   const std::wstring* name = names.name(index);
   std::wstring english;
   if (!name) {
@@ -60,7 +60,8 @@ PDH_STATUS enumItems(LPCWSTR dataSource, LPCWSTR machine, LPCWSTR objectName, LP
                      LPDWORD counterLength, LPWSTR instanceList, LPDWORD instanceLength) {
   if (!objectName || !counterLength || !instanceLength || (dataSource && *dataSource)) return PDH_INVALID_ARGUMENT;
   if (!isLocalMachine(wide_text::view(machine))) return PDH_CSTATUS_NO_MACHINE;
-  perf::NameTable names(perflib::localList());
+  const std::shared_ptr<const perf::NameTable> table = perf::localNames();
+  const perf::NameTable& names = *table;
   const perf::ObjectDef* object = names.findObject(objectName);
   if (!object) return PDH_CSTATUS_NO_OBJECT;
 

@@ -1,7 +1,11 @@
 // Name lookups over a language list and the English catalog.
 #include "pdh/perf_names.h"
 
+#include <mutex>
+
+#include "advapi32/perflib_registry.h"
 #include "advapi32/registry_names.h"
+#include "common/no_destructor.h"
 #include "procfs/procfs_text.h"
 
 namespace winapi_linux::perf {
@@ -46,6 +50,20 @@ const CounterDef* NameTable::findCounter(const ObjectDef& object, std::wstring_v
   for (const CounterDef& c : object.counters)
     if (sameIndex(c.index, c.name, name)) return &c;
   return nullptr;
+}
+
+std::shared_ptr<const NameTable> localNames() {
+  // Lock order: `mutex` is a leaf (localList takes its own lock before this one is taken).
+  static std::mutex mutex;
+  static NoDestructor<std::shared_ptr<const std::vector<std::wstring>>> list;
+  static NoDestructor<std::shared_ptr<const NameTable>> table;
+  std::shared_ptr<const std::vector<std::wstring>> current = perflib::localList();
+  std::lock_guard lock(mutex);
+  if (current != list.get() || !table.get()) {
+    table.get() = std::make_shared<const NameTable>(*current);
+    list.get() = std::move(current);
+  }
+  return table.get();
 }
 
 }  // namespace winapi_linux::perf

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,5 +30,9 @@ class NameTable {
   bool sameIndex(uint32_t index, const wchar_t* english, std::wstring_view name) const;
   std::map<uint32_t, std::wstring> names_;
 };
+
+// The table of the registry's current list (perflib::localList), built again only when that
+// list changed.
+std::shared_ptr<const NameTable> localNames();
 
 }  // namespace winapi_linux::perf

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <pdh.h>
+#include <psapi.h>
 #include <pdhmsg.h>
 #include <wtsapi32.h>
 #include <process.h>

@@ -77,12 +77,3 @@ function(statrix_add_test name)
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT 300
     ENVIRONMENT "STATRIX_BIN=${CMAKE_BINARY_DIR}/bin;STATRIX_SOURCE=${CMAKE_SOURCE_DIR};WINEPATH=${CMAKE_BINARY_DIR}/bin")
 endfunction()
-
-# The standard headers nearly every file of a library includes (and any given), compiled once
-# per library when STATRIX_PRECOMPILED_HEADERS is on.
-function(statrix_precompile target)
-  if(STATRIX_PRECOMPILED_HEADERS)
-    target_precompile_headers(${target} PRIVATE <algorithm> <atomic> <chrono> <functional> <map> <memory> <mutex>
-                              <optional> <string> <string_view> <vector> ${ARGN})
-  endif()
-endfunction()

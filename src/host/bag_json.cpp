@@ -55,11 +55,7 @@ bool fitsInt32(int64_t n) {
 // A name as error texts show it: long ones cut short.
 std::string shortName(const std::string& name) {
   constexpr size_t kShown = 60;
-  if (name.size() <= kShown) return name;
-  // Built in place: GCC 12 wrongly warns (array-bounds) on substr(...) + "..." in some builds.
-  std::string shown(name, 0, kShown + 3);
-  shown.replace(kShown, 3, "...");
-  return shown;
+  return name.size() <= kShown ? name : name.substr(0, kShown) + "...";
 }
 
 // One conversion: where it is (the path of entries down to the current one, turned into text

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "human_format.h"
+#include "json.h"
 
 namespace vhost {
 

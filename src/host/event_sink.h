@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string_view>
 
-#include "json.h"
+#include "json_fwd.h"
 
 namespace vhost {
 

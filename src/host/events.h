@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "json.h"
+#include "json_fwd.h"
 #include "varnel/host_control.h"
 #include "varnel/propertybag.h"
 

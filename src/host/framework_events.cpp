@@ -5,6 +5,7 @@
 #include <cassert>
 
 #include "events.h"
+#include "json.h"
 #include "varnel/logging.h"
 
 namespace vhost {

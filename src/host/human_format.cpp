@@ -1,6 +1,8 @@
 // Readable rendering of the runner's events.
 #include "human_format.h"
 
+#include "json.h"
+
 namespace vhost {
 
 namespace {

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "json.h"
+#include "json_fwd.h"
 
 namespace vhost {
 

@@ -8,11 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "json_fwd.h"
 #include "varnel/corestring.h"
 
 namespace vhost {
-
-using Json = nlohmann::ordered_json;
 
 // One line of JSON text; invalid UTF-8 in strings is replaced rather than thrown on.
 inline std::string dumpLine(const Json& j) {

@@ -7,6 +7,7 @@
 #include "help.h"
 #include "human/alarm_settings.h"
 #include "human/human_mode.h"
+#include "json.h"
 #include "metrics/metrics_endpoint.h"
 #include "options.h"
 #include "plugin_loader.h"

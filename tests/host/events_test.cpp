@@ -12,6 +12,7 @@
 
 #include "event_sink.h"
 #include "human_format.h"
+#include "json.h"
 
 namespace vhost {
 namespace {

@@ -4,6 +4,7 @@
 
 #include "human/pass_figures.h"
 #include "human/summary_lines.h"
+#include "json.h"
 #include "top/process_sample.h"
 #include "top/top_model.h"
 

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "human_format.h"
+#include "json.h"
 
 namespace vhost {
 

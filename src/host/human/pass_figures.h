@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "json.h"
+#include "json_fwd.h"
 
 namespace vhost {
 

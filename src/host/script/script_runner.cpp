@@ -8,6 +8,7 @@
 
 #include "events.h"
 #include "framework_events.h"
+#include "json.h"
 #include "winapi.h"
 
 namespace vhost {

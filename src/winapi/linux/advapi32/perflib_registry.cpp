@@ -33,10 +33,12 @@ struct Identity {
   }
 };
 
+Identity identityOf(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim}; }
+
 std::optional<Identity> identityAt(int dirFd, const char* name) {
   struct stat st{};
   if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW | (*name ? 0 : AT_EMPTY_PATH)) != 0) return std::nullopt;
-  return Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  return identityOf(st);
 }
 
 constexpr char kValueFile[] = "Counter";  // the value's file as the registry writes it
@@ -59,7 +61,7 @@ bool stillValid(const CachedList& c, const std::string& root) {
   if (c.root.empty() || c.root != root || !c.dir.valid()) return false;
   struct stat st{};
   if (::fstat(c.dir.get(), &st) != 0 || st.st_nlink == 0) return false;
-  if (Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim} != c.dirId) return false;
+  if (identityOf(st) != c.dirId) return false;
   return identityAt(c.dir.get(), kValueFile) == c.file;
 }
 

@@ -1,6 +1,5 @@
 // EnumProcesses: the pids of the procfs root, the idle process (0) first as Windows lists it;
 // right after a process snapshot, from the snapshot's own listing.
-#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <vector>

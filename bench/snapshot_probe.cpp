@@ -6,8 +6,9 @@
 //   naive   the naive loop (open, read, close <pid>/stat and <pid>/statm);
 //   kept    the kept-open floor (pread of kept <pid>/stat and <pid>/statm, one listing).
 // Prints the wall and CPU milliseconds of every pass of each kind, and the processes listed.
-// Usage: snapshot_probe [rounds] [kinds]   (kinds: a comma list of the above, default all;
-// one kind alone is what a profiler wants)
+// Usage: snapshot_probe [rounds] [kinds] [gap_ms]   (kinds: a comma list of the above, default
+// all; one kind alone is what a profiler wants; gap_ms: an idle pause before every pass, as a
+// monitor's timer leaves between its passes, so that caches are as cold as they are then)
 #include <time.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "snapshot_call.h"
@@ -82,12 +84,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot list /proc\n");
     return 1;
   }
+  const auto gap = std::chrono::milliseconds(argc > 3 ? std::max(0, std::atoi(argv[3])) : 0);
   int processes = 0;
   for (int round = 0; round < rounds; ++round) {
     // Each round starts one kind later, so that no kind always follows the same one.
     for (size_t k = 0; k < kinds.size(); ++k) {
       Kind& kind = kinds[(k + static_cast<size_t>(round)) % kinds.size()];
       kind.before();
+      if (gap.count() > 0) std::this_thread::sleep_for(gap);
       auto w = std::chrono::steady_clock::now();
       double c = cpuMs();
       int listed = kind.pass();

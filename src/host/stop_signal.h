@@ -1,7 +1,9 @@
 // Human mode's run time: until SIGINT or SIGTERM, or a number of seconds.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <thread>
 
 namespace vhost {
 
@@ -15,6 +17,20 @@ void waitForStop(std::optional<uint32_t> seconds);
 
 // SIGINT or SIGTERM arrived since armStopSignals; for loops that wait on something else.
 bool stopRequested();
+
+// Runs `wake` on a thread of its own each time SIGINT or SIGTERM arrives (or arrived since
+// armStopSignals and was not yet seen by a waker) while it lives, so that a loop can sleep on its
+// own condition instead of polling stopRequested(). One at a time.
+class StopWaker {
+ public:
+  explicit StopWaker(std::function<void()> wake);
+  ~StopWaker();
+  StopWaker(const StopWaker&) = delete;
+  StopWaker& operator=(const StopWaker&) = delete;
+
+ private:
+  std::thread thread_;
+};
 
 // Restores the default signal actions (what waitForStop does on return).
 void disarmStopSignals();

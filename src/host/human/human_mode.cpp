@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "human/summary_lines.h"
+#include "stop_signal.h"
 #include "varnel/host_control.h"
 #include "winapi.h"
 
@@ -15,7 +16,9 @@ namespace {
 
 constexpr wchar_t kPerfmon[] = L"perfmon";
 constexpr uint32_t kWorkerWaitMs = 10000;
-constexpr int kStopLookMs = 200;
+// Without a time limit the loop still looks at `stop` this often, should a stop come from
+// something other than a signal.
+constexpr auto kLongestWait = std::chrono::minutes(1);
 
 // The running processes, from the list of their ids: far cheaper than a snapshot, which reads
 // every process's files. A full buffer may have been too small, so it is asked again larger.
@@ -72,11 +75,16 @@ void HumanMode::start(const std::function<void()>& collect) {
 
 void HumanMode::run(std::optional<uint32_t> seconds, const std::function<bool()>& stop) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds.value_or(0));
-  while (!stop() && (!seconds || std::chrono::steady_clock::now() < deadline)) {
+  // The loop sleeps until a pass, the timer's start or a stop signal wakes it: an idle monitor
+  // costs nothing between passes, and Ctrl-C is answered at once.
+  StopWaker waker([this] { passes_.wake(); });
+  while (!stop()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (seconds && now >= deadline) break;
     announce();
-    // A stop signal can only set a flag, so the wait looks at it every kStopLookMs; longer
-    // waits would make Ctrl-C slow, shorter ones wake an idle monitor for nothing.
-    for (PassSummary& pass : passes_.takePasses(std::chrono::milliseconds(kStopLookMs))) {
+    const auto wait = seconds ? std::min<std::chrono::steady_clock::duration>(deadline - now, kLongestWait)
+                              : std::chrono::steady_clock::duration(kLongestWait);
+    for (PassSummary& pass : passes_.takePasses(std::chrono::ceil<std::chrono::milliseconds>(wait))) {
       passSeen_ = true;
       completePass(pass, nullptr);
       sink_.note(summaryLine(pass));

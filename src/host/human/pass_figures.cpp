@@ -61,6 +61,8 @@ void PassFigures::observeRegistryWriteAt(Clock::time_point when, const std::stri
 void PassFigures::observeTimerStart(uint32_t periodMs) {
   std::lock_guard lock(mutex_);
   periodMs_ = periodMs;
+  woken_ = true;  // the waiting loop can now say when the first figures come
+  ready_.notify_all();
 }
 
 void PassFigures::observeTimerPass(uint64_t elapsedNs, bool result) {

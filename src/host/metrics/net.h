@@ -68,7 +68,8 @@ struct PollEntry {
 // Waits up to `timeoutMs` for any entry to be ready; false when the wait itself failed.
 bool pollSockets(std::vector<PollEntry>& entries, int timeoutMs);
 
-// Wakes a pollSockets wait from another thread: a loopback datagram socket connected to itself.
+// Wakes a pollSockets wait from another thread: an eventfd on Linux, a loopback datagram socket
+// connected to itself on Windows (whose poll takes sockets only).
 class Waker {
  public:
   bool open(std::string& error);

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -114,31 +115,25 @@ bool pollSockets(std::vector<PollEntry>& entries, int timeoutMs) {
   return true;
 }
 
+// An eventfd: one descriptor, and a wake-up is a counter write rather than a datagram
+// through the loopback network stack.
 bool Waker::open(std::string& error) {
-  socket_ = Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  if (!socket_ || ::bind(fd(socket_.get()), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-      getsockname(fd(socket_.get()), reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-      ::connect(fd(socket_.get()), reinterpret_cast<sockaddr*>(&addr), len) != 0) {
-    error = std::string("cannot make the endpoint's wake-up socket: ") + std::strerror(errno);
+  socket_ = Socket(static_cast<SocketHandle>(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)));
+  if (!socket_) {
+    error = std::string("cannot make the endpoint's wake-up descriptor: ") + std::strerror(errno);
     return false;
   }
   return true;
 }
 
 void Waker::wake() {
-  char byte = 1;
-  // A full queue already holds a wake-up: nothing is lost when this send fails.
-  (void)::send(fd(socket_.get()), &byte, 1, MSG_NOSIGNAL);
+  // Fails only when the counter would overflow, which means a wake-up is pending anyway.
+  (void)::eventfd_write(fd(socket_.get()), 1);
 }
 
 void Waker::drain() {
-  char buffer[64];
-  while (::recv(fd(socket_.get()), buffer, sizeof buffer, 0) > 0) {
-  }
+  eventfd_t pending = 0;
+  (void)::eventfd_read(fd(socket_.get()), &pending);  // one read takes every wake-up
 }
 
 }  // namespace vhost

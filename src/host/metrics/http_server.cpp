@@ -152,7 +152,9 @@ struct HttpServer::Loop {
       ids.clear();
       entries.push_back({waker_.handle(), true, false});
       entries.push_back({listener_.get(), now >= acceptPausedUntil_, false});
-      Clock::time_point wakeAt = now + std::chrono::milliseconds(1000);
+      // An idle endpoint without a web configuration to watch sleeps until a client or a
+      // wake-up comes; otherwise until the next look at the files or the nearest deadline.
+      Clock::time_point wakeAt = watch_.watching() ? now + std::chrono::milliseconds(1000) : Clock::time_point::max();
       for (auto& [id, c] : connections_) {
         if (c->state == State::Authorizing || c->state == State::Rendering) continue;
         entries.push_back({c->socket.get(), c->blockedOn == StreamIo::WantRead, c->blockedOn == StreamIo::WantWrite});
@@ -160,8 +162,12 @@ struct HttpServer::Loop {
         wakeAt = std::min(wakeAt, c->deadline);
       }
       if (now < acceptPausedUntil_) wakeAt = std::min(wakeAt, acceptPausedUntil_);
-      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count() + 1;
-      if (!pollSockets(entries, static_cast<int>(std::max<long long>(wait, 0)))) {
+      int waitMs = -1;  // no limit
+      if (wakeAt != Clock::time_point::max()) {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count() + 1;
+        waitMs = static_cast<int>(std::clamp<long long>(wait, 0, 1000));
+      }
+      if (!pollSockets(entries, waitMs)) {
         log_("metrics endpoint: poll failed; serving stops");
         break;
       }

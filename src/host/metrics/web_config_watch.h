@@ -35,6 +35,8 @@ class WebConfigWatch {
                std::chrono::milliseconds interval = std::chrono::milliseconds(1000));
 
   std::shared_ptr<const ActiveWebConfig> current() const { return current_; }
+  // Whether refresh has any file to look at (a loop need not wake for it otherwise).
+  bool watching() const { return !path_.empty(); }
 
  private:
   struct Stamp {

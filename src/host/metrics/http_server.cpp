@@ -27,6 +27,8 @@ constexpr char kIndexPage[] =
     "<!DOCTYPE html>\n<html><head><title>statrix</title></head>\n"
     "<body><h1>statrix</h1><p>Metrics: <a href=\"/metrics\">/metrics</a></p></body></html>\n";
 constexpr auto kLingerTime = std::chrono::milliseconds(1000);  // reading what a refused client still sends
+// An answer up to this size is copied behind its head and sent in one write.
+constexpr size_t kOneWriteLimit = 64 * 1024;
 constexpr size_t kLingerBytes = 64 * 1024;
 constexpr size_t kAcceptsPerTurn = 64;
 
@@ -409,8 +411,14 @@ struct HttpServer::Loop {
     for (const auto& [name, value] : watch_.current()->headers) h += name + ": " + value + "\r\n";
     if (c.closeAfter) h += "Connection: close\r\n";
     h += "\r\n";
-    c.body = std::move(body);
     c.headOnly = c.request.method == "HEAD";
+    if (!c.headOnly && body->size() <= kOneWriteLimit) {
+      // One write, one segment: with TCP_NODELAY a head sent alone would go out as a packet of
+      // its own and wake the client twice.
+      h += *body;
+      body = std::make_shared<const std::string>();
+    }
+    c.body = std::move(body);
     c.sent = 0;
     c.state = State::Writing;
     c.deadline = Clock::now() + limits_.requestTimeout;

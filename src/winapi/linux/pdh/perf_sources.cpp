@@ -12,6 +12,7 @@
 #include "pdh/perf_values.h"
 #include "procfs/bounded_read.h"
 #include "procfs/procfs_text.h"
+#include "procfs/system_files.h"
 
 namespace winapi_linux::perf {
 
@@ -23,7 +24,8 @@ constexpr size_t kMaxSourceFile = 8u << 20;
 template <class Parse>
 auto readSource(const std::string& root, const char* name, std::string& text, Parse parse)
     -> decltype(parse(std::string_view())) {
-  if (readRegularFile(root + "/" + name, kMaxSourceFile, text) != 0) return std::nullopt;
+  const SystemFile file(root + "/" + name);
+  if (file.fd() < 0 || readRegularOpenFile(file.fd(), kMaxSourceFile, text) != 0) return std::nullopt;
   return parse(text);
 }
 

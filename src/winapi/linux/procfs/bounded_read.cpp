@@ -18,6 +18,10 @@ int readRegularFile(const std::string& path, size_t limit, std::string& out) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return errno;
   if (!S_ISREG(st.st_mode)) return EINVAL;
+  return readRegularOpenFile(fd.get(), limit, out);
+}
+
+int readRegularOpenFile(int fd, size_t limit, std::string& out) {
   out.clear();
   // procfs files report a size of 0: read in steps until the end, one byte past the limit at most.
   size_t used = 0;
@@ -25,7 +29,7 @@ int readRegularFile(const std::string& path, size_t limit, std::string& out) {
     size_t room = std::min(limit + 1 - used, size_t{65536});
     if (room == 0) return EFBIG;
     if (out.size() < used + room) out.resize(used + room);
-    ssize_t n = ::read(fd.get(), out.data() + used, room);
+    ssize_t n = ::pread(fd, out.data() + used, room, static_cast<off_t>(used));
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;

@@ -82,15 +82,13 @@ ReadResult readFileAt(int dirFd, const char* name, std::span<char> buffer) {
   return readOpenFile(fd.get(), buffer);
 }
 
-int readWholeFileAt(int dirFd, const char* name, std::string& out, size_t limit) noexcept {
-  ScopedFd fd = openRegularAt(dirFd, name);
-  if (!fd.valid()) return errno;
+int readWholeOpenFile(int fd, std::string& out, size_t limit) noexcept {
   try {
     out.clear();
     size_t used = 0;
     for (;;) {
       if (out.size() - used < 4096) out.resize(std::min(limit, out.size() < 4096 ? size_t{8192} : out.size() * 2));
-      ssize_t n = readFully(fd.get(), out.data() + used, out.size() - used, static_cast<off_t>(used));
+      ssize_t n = readFully(fd, out.data() + used, out.size() - used, static_cast<off_t>(used));
       if (n < 0) return static_cast<int>(-n);
       used += static_cast<size_t>(n);
       if (used < out.size()) break;  // short read: end of file
@@ -106,6 +104,12 @@ int readWholeFileAt(int dirFd, const char* name, std::string& out, size_t limit)
     out.shrink_to_fit();
     return ENOMEM;
   }
+}
+
+int readWholeFileAt(int dirFd, const char* name, std::string& out, size_t limit) noexcept {
+  ScopedFd fd = openRegularAt(dirFd, name);
+  if (!fd.valid()) return errno;
+  return readWholeOpenFile(fd.get(), out, limit);
 }
 
 int readWholeFile(const std::string& path, std::string& out, size_t limit) noexcept {

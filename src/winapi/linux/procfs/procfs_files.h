@@ -46,5 +46,8 @@ inline constexpr size_t kMaxWholeFile = size_t{4} << 20;
 // errno; an allocation failure is ENOMEM, never an exception.
 int readWholeFileAt(int dirFd, const char* name, std::string& out, size_t limit = kMaxWholeFile) noexcept;
 LAYER_VISIBLE int readWholeFile(const std::string& path, std::string& out, size_t limit = kMaxWholeFile) noexcept;
+// The same for an open file, read from offset 0 with pread (a kept descriptor's offset is never
+// moved).
+LAYER_VISIBLE int readWholeOpenFile(int fd, std::string& out, size_t limit = kMaxWholeFile) noexcept;
 
 }  // namespace winapi_linux

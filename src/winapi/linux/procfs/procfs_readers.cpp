@@ -7,6 +7,7 @@
 
 #include "common/config.h"
 #include "procfs/procfs_files.h"
+#include "procfs/system_files.h"
 
 namespace winapi_linux {
 
@@ -23,7 +24,8 @@ Parsed<T> readAndParse(const char* name, Parse parse) noexcept {
   thread_local std::string text;
   Parsed<T> result;
   try {
-    result.readError = readWholeFile(procfsRoot() + "/" + name, text);
+    const SystemFile file(procfsRoot() + "/" + name);
+    result.readError = file.fd() < 0 ? file.error() : readWholeOpenFile(file.fd(), text);
     if (result.readError == 0) result.value = parse(text);
   } catch (const std::bad_alloc&) {
     result = Parsed<T>{std::nullopt, ENOMEM};

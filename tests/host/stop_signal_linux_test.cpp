@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <mutex>
+#include <thread>
 
 #include "stop_signal.h"
 
@@ -39,5 +40,39 @@ TEST(StopSignal, AWakerHearsEachSignalAndEndsWhenNoneCame) {
   // A waker that hears nothing ends at once on destruction, and a later one hears only what is new.
   { vhost::StopWaker idle([&] { ++wakes; }); }
   EXPECT_EQ(wakes, 2);
+  vhost::disarmStopSignals();
+}
+
+TEST(StopSignal, AWakerEndsEvenWhenUnreadStopsFillTheChannelAndLeavesNothingBehind) {
+  vhost::armStopSignals();
+  std::mutex mutex;
+  std::condition_variable changed;
+  int wakes = 0;
+  bool open = false;
+  {
+    vhost::StopWaker waker([&] {
+      std::unique_lock lock(mutex);
+      ++wakes;
+      changed.notify_all();
+      changed.wait_for(lock, std::chrono::seconds(10), [&] { return open; });  // the first wake holds the reader
+    });
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    {
+      std::unique_lock lock(mutex);
+      ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return wakes == 1; }));
+    }
+    for (int i = 0; i < 70000; ++i) std::raise(SIGTERM);  // more than a pipe holds
+    std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }  // must end once the waker has read what the channel holds
+  EXPECT_GT(wakes, 1000);
+
+  // A release left unread would end the next waker at once, deaf to stops.
+  std::atomic<int> later{0};
+  vhost::StopWaker next([&] { ++later; });
+  ASSERT_EQ(std::raise(SIGTERM), 0);
+  for (int i = 0; i < 500 && later.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(later.load(), 1);
   vhost::disarmStopSignals();
 }

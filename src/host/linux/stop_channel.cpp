@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace vhost {
 
@@ -18,11 +20,13 @@ std::atomic<int> writeEnd{-1};
 constexpr char kStop = 's';
 constexpr char kRelease = 'r';
 
-void put(char c) {
+// False only when the pipe is full (tens of thousands of unread stops).
+bool put(char c) {
   const int fd = writeEnd.load();
-  if (fd < 0) return;
-  // A full pipe (tens of thousands of unread stops) drops this one: the flag is set anyway.
-  while (::write(fd, &c, 1) < 0 && errno == EINTR) {
+  if (fd < 0) return true;
+  for (;;) {
+    if (::write(fd, &c, 1) == 1) return true;
+    if (errno != EINTR) return errno != EAGAIN;
   }
 }
 
@@ -39,11 +43,15 @@ void openStopChannel() {
 
 void raiseStopChannel() {
   const int saved = errno;  // the interrupted code may be about to look at errno
-  put(kStop);
+  (void)put(kStop);         // a full pipe already holds stops to see, and the flag is set
   errno = saved;
 }
 
-void releaseStopChannel() { put(kRelease); }
+void releaseStopChannel() {
+  // A full pipe is being read by the waiter (it cannot block on it): once there is room, the
+  // release goes behind the stops it holds, so the waiter ends and leaves nothing behind.
+  while (!put(kRelease)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 StopChannelEvent waitStopChannel() {
   const int fd = readEnd.load();

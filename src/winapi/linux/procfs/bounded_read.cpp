@@ -2,22 +2,19 @@
 #include "procfs/bounded_read.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
 #include "common/scoped_fd.h"
+#include "procfs/procfs_files.h"
 
 namespace winapi_linux {
 
 int readRegularFile(const std::string& path, size_t limit, std::string& out) {
-  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  ScopedFd fd = openRegularAt(AT_FDCWD, path.c_str());  // EINVAL for anything but a regular file
   if (!fd.valid()) return errno;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return errno;
-  if (!S_ISREG(st.st_mode)) return EINVAL;
   return readRegularOpenFile(fd.get(), limit, out);
 }
 

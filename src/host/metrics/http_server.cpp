@@ -1,5 +1,5 @@
 // The endpoint's event loop: accepting, reading request heads, answering in order, deadlines,
-// eviction, and the render and authentication threads it hands slow work to.
+// eviction, and the authentication thread it hands bcrypt checks to.
 #include "metrics/http_server.h"
 
 #include <algorithm>
@@ -126,7 +126,6 @@ struct HttpServer::Loop {
     port_ = boundPort(listener_.get());
     tlsAtStart_ = watch_.current()->tls != nullptr;
     authLane_ = std::make_unique<Lane>();
-    renderLane_ = std::make_unique<Lane>();
     return true;
   }
 
@@ -165,7 +164,9 @@ struct HttpServer::Loop {
       }
       if (now < acceptPausedUntil_) wakeAt = std::min(wakeAt, acceptPausedUntil_);
       int waitMs = -1;  // no limit
-      if (wakeAt != Clock::time_point::max()) {
+      if (!waitingForRender_.empty()) {
+        waitMs = 0;  // scrapes queued while the last turn's were answered
+      } else if (wakeAt != Clock::time_point::max()) {
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count() + 1;
         waitMs = static_cast<int>(std::clamp<long long>(wait, 0, 1000));
       }
@@ -183,6 +184,7 @@ struct HttpServer::Loop {
         if (Connection* c = find(ids[i])) advance(*c);
       }
       if (entries[1].readable) acceptSome();
+      if (!waitingForRender_.empty()) renderWaiting();
       expire(Clock::now());
     }
     connections_.clear();
@@ -366,32 +368,29 @@ struct HttpServer::Loop {
     if (path == "/") return answer(c, 200, "text/html; charset=utf-8", kIndexPage);
     c.state = State::Rendering;
     waitingForRender_.push_back(c.id);
-    if (!renderInFlight_) startRender();
   }
 
-  // One render serves every scrape waiting when it ends (they share the figures cache's round anyway).
-  void startRender() {
-    renderInFlight_ = true;
-    renderLane_->post([this] {
-      std::shared_ptr<const std::string> body;
-      try {
-        body = std::make_shared<const std::string>(render_());
-      } catch (const std::exception&) {
-      }
-      postCompletion([this, body] {
-        renderInFlight_ = false;
-        std::vector<uint64_t> waiting;
-        waiting.swap(waitingForRender_);
-        for (uint64_t id : waiting) {
-          Connection* c = find(id);
-          if (c == nullptr || c->state != State::Rendering) continue;
-          if (body)
-            answer(*c, 200, prom::kContentType, body);
-          else
-            answerError(*c, 500, "the metrics could not be made");
-        }
-      });
-    });
+  // One render serves every scrape that arrived in this turn of the loop. It runs on the loop
+  // thread: a round costs a fraction of a millisecond, less than handing it to another thread
+  // and being woken for its end, and the loop's deadlines are seconds. A connection whose next
+  // request is already here when it is answered waits for the next turn, so a client that
+  // pipelines requests cannot keep the loop rendering for it alone.
+  void renderWaiting() {
+    std::vector<uint64_t> waiting;
+    waiting.swap(waitingForRender_);
+    std::shared_ptr<const std::string> body;
+    try {
+      body = std::make_shared<const std::string>(render_());
+    } catch (const std::exception&) {
+    }
+    for (uint64_t id : waiting) {
+      Connection* c = find(id);
+      if (c == nullptr || c->state != State::Rendering) continue;
+      if (body)
+        answer(*c, 200, prom::kContentType, body);
+      else
+        answerError(*c, 500, "the metrics could not be made");
+    }
   }
 
   void answerError(Connection& c, int status, const char* why) {
@@ -492,8 +491,7 @@ struct HttpServer::Loop {
 
   std::map<uint64_t, std::unique_ptr<Connection>> connections_;  // loop thread only
   uint64_t nextId_ = 1;
-  std::vector<uint64_t> waitingForRender_;
-  bool renderInFlight_ = false;
+  std::vector<uint64_t> waitingForRender_;  // in the order their requests were read
   AuthCache authCache_;
   std::shared_ptr<const UserTable> cachedFor_;
   size_t pendingAuth_ = 0;
@@ -501,9 +499,8 @@ struct HttpServer::Loop {
   std::mutex completionsMutex_;  // guards completions_; taken alone, never with a lane's lock
   std::vector<std::function<void()>> completions_;
 
-  // Last: the threads end (a render in progress first) while everything above still exists.
+  // Last: the thread ends (a check in progress first) while everything above still exists.
   std::unique_ptr<Lane> authLane_;
-  std::unique_ptr<Lane> renderLane_;
 };
 
 HttpServer::HttpServer(Render render, Log log, HttpServerLimits limits)

@@ -5,8 +5,9 @@
 // whole within requestTimeout of the connection's accept (or of the previous answer), and an
 // answer that must be taken within requestTimeout. At maxConnections the connection that has
 // waited longest for its request is closed to make room. Requests on one connection are
-// answered in order. The body of /metrics is made on a separate render thread; bcrypt checks
-// run on an authentication thread; neither blocks the loop.
+// answered in order. The body of /metrics is made on the loop thread, once per turn of the loop
+// for every scrape that arrived in it; bcrypt checks run on an authentication thread and never
+// block the loop.
 #pragma once
 #include <chrono>
 #include <cstddef>
@@ -45,7 +46,7 @@ class HttpServer {
   uint16_t port() const;
   // Whether the configuration read at start serves TLS.
   bool tls() const;
-  // Closes every connection at once and joins the threads; a render in progress ends first.
+  // Closes every connection at once and joins the threads; a render or check in progress ends first.
   void stop();
 
   struct Loop;

@@ -1,6 +1,9 @@
 // Machine-wide files: a real procfs file is kept open yet read afresh, by one reader at a time;
 // a fixture tree's files are opened for every read, so rewriting them is seen.
 #include <dirent.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -97,4 +100,51 @@ TEST(SystemFiles, AFixtureFileIsOpenedForEveryReadSoRewritesAreSeen) {
   const SystemFile missing(path);
   EXPECT_EQ(missing.fd(), -1);
   EXPECT_EQ(missing.error(), ENOENT);
+}
+
+TEST(SystemFiles, TheBoundedReaderReturnsEveryByteUpToItsLimitAndRefusesMore) {
+  // Sizes around the reader's first buffer and its larger steps, each read whole, then with a
+  // limit of exactly its size (read) and one byte less (refused).
+  statrix_test::FixtureTree tree;
+  for (size_t size : {size_t{0}, size_t{1}, size_t{8191}, size_t{8192}, size_t{8193}, size_t{200000}}) {
+    std::string content(size, '\0');
+    for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>('a' + (i * 7 + i / 8192) % 26);
+    tree.writeFile("big", content);
+    const SystemFile file(tree.root() + "/big");
+    ASSERT_GE(file.fd(), 0);
+    std::string text = "left over";
+    EXPECT_EQ(winapi_linux::readRegularOpenFile(file.fd(), 1u << 20, text), 0) << size;
+    EXPECT_TRUE(text == content) << size << " bytes came back as " << text.size();
+    EXPECT_EQ(winapi_linux::readRegularOpenFile(file.fd(), size, text), 0) << size;
+    EXPECT_EQ(text.size(), size);
+    if (size > 0) {
+      EXPECT_EQ(winapi_linux::readRegularOpenFile(file.fd(), size - 1, text), EFBIG) << size;
+    }
+  }
+}
+
+TEST(SystemFiles, AForkedChildReadsItsOwnSelfFilesNotItsParents) {
+  // The parent keeps its own statm; a child that maps another GiB must see its own size, through
+  // a descriptor of its own, and the parent goes on with the one it kept.
+  auto size = [](const std::string& text) { return std::stoull(text.substr(0, text.find(' '))); };
+  const std::string before = readWhole("/proc/self/statm");
+  ASSERT_TRUE(SystemFile("/proc/self/statm").kept());
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    void* extra = ::mmap(nullptr, size_t{1} << 30, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (extra == MAP_FAILED) ::_exit(2);
+    std::string text;
+    const SystemFile file("/proc/self/statm");
+    if (file.fd() < 0 || winapi_linux::readWholeOpenFile(file.fd(), text) != 0) ::_exit(3);
+    const uint64_t pages = (size_t{1} << 30) / static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+    ::_exit(size(text) >= size(before) + pages ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the child read its parent's statm, 2-3: it could not map or read";
+  const size_t descriptors = openDescriptors();
+  EXPECT_FALSE(readWhole("/proc/self/statm").empty());
+  EXPECT_EQ(openDescriptors(), descriptors);
 }

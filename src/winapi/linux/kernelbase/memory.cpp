@@ -12,6 +12,7 @@
 #include "procfs/pid_parse.h"
 #include "procfs/procfs_files.h"
 #include "procfs/procfs_readers.h"
+#include "procfs/system_files.h"
 #include "winapi.h"
 
 namespace winapi_linux {
@@ -33,11 +34,14 @@ std::optional<uint64_t> availableKb(const procfs::Meminfo& m) {
 }
 
 // Bytes of address space the calling process has mapped, from <root>/self/statm (the kernel
-// makes it far more cheaply than status, which a scrape would otherwise pay for); 0 when the
-// tree has no "self" (fixture trees) or the path cannot even be built.
+// makes it far more cheaply than status, which a scrape would otherwise pay for; on a real
+// procfs its descriptor is kept, and the file comes whole from one read); 0 when the tree has no
+// "self" (fixture trees) or the path cannot even be built.
 DWORDLONG ownVirtualSize() noexcept try {
   char text[256];
-  ReadResult r = readFileAt(AT_FDCWD, (procfsRoot() + "/self/statm").c_str(), text);
+  const SystemFile file(procfsRoot() + "/self/statm");
+  if (file.fd() < 0) return 0;
+  ReadResult r = readOpenFileOnce(file.fd(), text);
   if (!r.ok()) return 0;
   auto statm = procfs::parsePidStatm({text, r.length});
   static const uint64_t pageSize = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));

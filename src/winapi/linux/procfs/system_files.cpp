@@ -3,8 +3,10 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <pthread.h>
 #include <sys/vfs.h>
 
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <new>
@@ -20,16 +22,27 @@ namespace {
 // gets no more than this kept.
 constexpr size_t kMostKept = 32;
 
+// Bumped in a forked child: a "self/..." descriptor kept by the parent names the parent, and a
+// kept file's turn may have been held by a parent thread that the child does not have.
+std::atomic<unsigned> forks{0};
+
 struct Kept {
-  Kept(std::string p, ScopedFd f) : path(std::move(p)), fd(std::move(f)) {}
+  Kept(std::string p, ScopedFd f) : path(std::move(p)), fd(std::move(f)), generation(forks.load()) {}
   std::string path;
   ScopedFd fd;  // open for the process's life
+  unsigned generation;  // of the process that kept it
   std::mutex turn;
 };
+
+void beforeFork();
+void afterForkInParent();
+void afterForkInChild();
 
 struct Table {
   std::mutex mutex;        // guards `files`; never held while a file is read
   std::deque<Kept> files;  // a deque: entries never move once made
+  // Without fork handlers nothing is kept: a child could not tell its parent's descriptors.
+  const bool forkAware = ::pthread_atfork(beforeFork, afterForkInParent, afterForkInChild) == 0;
 };
 
 Table& table() {
@@ -37,9 +50,18 @@ Table& table() {
   return t.get();
 }
 
+// The table's lock is taken across fork, so the child never inherits it held.
+void beforeFork() { table().mutex.lock(); }
+void afterForkInParent() { table().mutex.unlock(); }
+void afterForkInChild() {
+  forks.fetch_add(1);
+  table().mutex.unlock();
+}
+
 Kept* find(Table& t, const std::string& path) {
+  const unsigned generation = forks.load();
   for (Kept& k : t.files)
-    if (k.path == path) return &k;
+    if (k.generation == generation && k.path == path) return &k;
   return nullptr;
 }
 
@@ -64,7 +86,7 @@ SystemFile::SystemFile(const std::string& path) {
         error_ = errno;
         return;
       }
-      if (onProcfs(fd.get())) {
+      if (t.forkAware && onProcfs(fd.get())) {
         std::lock_guard lock(t.mutex);
         // Another thread may have kept it meanwhile: this read then uses its own descriptor.
         if (find(t, path) == nullptr && t.files.size() < kMostKept) kept = &t.files.emplace_back(path, std::move(fd));

@@ -1,4 +1,4 @@
-// Machine-wide procfs files (stat, meminfo, vmstat, diskstats, ...) kept open between reads.
+// Machine-wide procfs files (stat, meminfo, vmstat, ...) and the caller's own, kept open between reads.
 #pragma once
 #include <mutex>
 #include <string>
@@ -14,7 +14,9 @@ namespace winapi_linux {
 // fstat, the read and a close. A file on any other file system (a fixture tree, which may be
 // rewritten) is opened for this read alone. Readers of one kept file take turns while the object
 // lives, so a file read in pieces is never joined from two generations of its text.
-// Only for files whose text does not depend on the reader: never "self/..." or a pid's files.
+// For machine-wide files and the caller's own "self/..." files, never another pid's (a kept
+// descriptor would outlive that process and miss the next one to get its pid). What a process
+// kept is not used by a child it forks: the child opens and keeps its own.
 class SystemFile {
  public:
   // Regular files only, like openRegularAt; errno of a failed open in error().

@@ -52,6 +52,7 @@ struct CachedList {
   std::string root;
   ScopedFd dir;
   Identity dirId;
+  bool found = false;  // `dir` is the key itself, not an ancestor
   std::optional<Identity> file;
   std::shared_ptr<const std::vector<std::wstring>> list;  // null: no list in the registry
 };
@@ -62,7 +63,8 @@ bool stillValid(const CachedList& c, const std::string& root) {
   struct stat st{};
   if (::fstat(c.dir.get(), &st) != 0 || st.st_nlink == 0) return false;
   if (identityOf(st) != c.dirId) return false;
-  return identityAt(c.dir.get(), kValueFile) == c.file;
+  // Below an ancestor only the key's creation matters, and that changes the ancestor's times.
+  return !c.found || identityAt(c.dir.get(), kValueFile) == c.file;
 }
 
 // Walks to Perflib\<language> key by key, remembering how far it got, and reads "Counter".
@@ -101,6 +103,7 @@ CachedList readList(const std::string& root, std::wstring_view language) {
     out.root.clear();
   else
     out.dirId = *dirBefore;
+  out.found = found;
   out.file = fileBefore;
   out.dir = std::move(dir);
   return out;

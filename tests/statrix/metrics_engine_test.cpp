@@ -195,6 +195,13 @@ TEST_F(CounterQueryTest, KeysHoldTypeThenSessionFlagAndTheFirstCreatorsScaleWins
   MetricDefinition iops = defaultMetrics().at(5);
   iops.bSessionRelated = true;
   EXPECT_EQ(counterKey(iops).str(), L"PhysicalDisk^Disk Transfers/sec^_Total^DISK_IOPS^1^1");
+  // The type as a signed 32-bit decimal, as "%d" writes it.
+  for (const auto& [type, text] : std::vector<std::pair<uint32_t, std::wstring>>{
+           {0, L"0"}, {10, L"10"}, {2147483647u, L"2147483647"}, {4294967295u, L"-1"}, {2147483648u, L"-2147483648"}}) {
+    iops.dwType = type;
+    EXPECT_EQ(counterKey(iops).str(), L"PhysicalDisk^Disk Transfers/sec^_Total^DISK_IOPS^" + text + L"^1");
+  }
+  iops.dwType = 1;
   // Definitions differing only in scale share one counter, read with the scale it was made with.
   fake.value = 0.0042;
   for (const int32_t first : {1000, 1}) {

@@ -112,6 +112,7 @@ struct HttpServer::Loop {
     std::string head;
     std::shared_ptr<const std::string> body;
     bool headOnly = false;
+    bool plain = false;  // no TLS
     size_t sent = 0, drained = 0;
   };
 
@@ -235,8 +236,11 @@ struct HttpServer::Loop {
       if (!c->stream) continue;
       c->socket = std::move(s);
       c->id = nextId_++;
+      c->plain = config->tls == nullptr;
       startReading(*c, Clock::now());
-      connections_.emplace(c->id, std::move(c));
+      Connection& added = *connections_.emplace(c->id, std::move(c)).first->second;
+      // A client sends its request right after connecting: it is usually here already.
+      readRequest(added);
     }
   }
 
@@ -466,10 +470,15 @@ struct HttpServer::Loop {
 
   void drain(Connection& c) {
     char buffer[4096];
+    // A plain client that asked for the close sends nothing more: once nothing of it is left to
+    // read, the connection ends at once (the answer and the end of it still reach the client)
+    // instead of waiting to see the client hang up.
+    const bool askedToClose = c.plain && (c.request.wantsClose || c.request.http10) && !c.request.hasBody;
     for (;;) {
       size_t got = 0;
       StreamIo io = c.stream->read(buffer, sizeof buffer, got);
       if (io == StreamIo::Ok && (c.drained += got) <= kLingerBytes) continue;
+      if (io == StreamIo::WantRead && askedToClose) return close(c);
       if (io == StreamIo::WantRead || io == StreamIo::WantWrite) {
         c.blockedOn = io;
         return;

@@ -3,6 +3,7 @@
 // raw sockets, curl and openssl s_client).
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -137,6 +138,40 @@ TEST(HttpServer, PipelinedRequestsAreAnsweredInOrderAndRefusalsClose) {
   for (int i = 0; i < 200 && big.send(lines); ++i) {
   }
   EXPECT_TRUE(big.readAll(2000ms).starts_with("HTTP/1.1 431"));
+}
+
+size_t openDescriptors() {
+  size_t n = 0;
+  for (int fd = 0; fd < 4096; ++fd) n += fcntl(fd, F_GETFD) != -1;
+  return n;
+}
+
+TEST(HttpServer, AConnectionTheClientAskedToCloseEndsWithItsAnswer) {
+  // The server lets go of the connection as soon as the answer is out, without waiting for the
+  // client to hang up (the client still reads the whole answer and its end); a refusal the
+  // client did not ask for lingers, reading what the client still sends.
+  Server s;
+  std::string error;
+  ASSERT_TRUE(s.start("", error)) << error;
+  auto serverLetGo = [](size_t before) {
+    for (int i = 0; i < 50; ++i) {
+      if (openDescriptors() == before + 1) return true;  // the client's own socket alone
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  };
+  for (const char* request : {"GET /metrics HTTP/1.1\r\nConnection: close\r\n\r\n", "GET /metrics HTTP/1.0\r\n\r\n"}) {
+    const size_t before = openDescriptors();
+    Client c(s.server.port());
+    ASSERT_TRUE(c.send(request));
+    const std::string got = c.readAll(2000ms);
+    EXPECT_TRUE(got.starts_with("HTTP/1.1 200") && got.ends_with(kBody)) << got;
+    EXPECT_TRUE(serverLetGo(before)) << request << ": the server waited for the client to hang up";
+  }
+  Client refused(s.server.port());
+  ASSERT_TRUE(refused.send("GET /metrics HTTP/1.1\r\nContent-Length: 5\r\n\r\n"));
+  EXPECT_TRUE(refused.readAll(300ms).starts_with("HTTP/1.1 400"));
+  EXPECT_TRUE(refused.send("abcde")) << "still read while lingering";
 }
 
 TEST(HttpServer, IdleAndSlowClientsNeitherStarveAScrapeNorDelayStop) {

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 CORE::corestring counterKey(const MetricDefinition& d) {
   std::wstring key;
@@ -17,15 +18,10 @@ CORE::corestring counterKey(const MetricDefinition& d) {
   key += d.strMetricName.str();
   key += L'^';
   // The type is formatted as a signed 32-bit decimal (as "%d" would), the session flag as 0 or 1.
-  // Digits by hand: the wide to_wstring goes through swprintf, and keys are made for every
-  // definition on every collection.
-  const int64_t type = static_cast<int32_t>(d.dwType);
-  if (type < 0) key += L'-';
-  wchar_t digits[12];
-  size_t count = 0;
-  for (uint64_t rest = static_cast<uint64_t>(type < 0 ? -type : type); count == 0 || rest != 0; rest /= 10)
-    digits[count++] = static_cast<wchar_t>(L'0' + rest % 10);
-  while (count > 0) key += digits[--count];
+  // Through the narrow to_string: the wide one goes through swprintf, and keys are made for
+  // every definition on every collection.
+  const std::string type = std::to_string(static_cast<int32_t>(d.dwType));
+  key.append(type.begin(), type.end());
   key += L'^';
   key += d.bSessionRelated ? L'1' : L'0';
   return CORE::corestring(std::move(key));

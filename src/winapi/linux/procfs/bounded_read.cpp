@@ -21,32 +21,22 @@ int readRegularFile(const std::string& path, size_t limit, std::string& out) {
 int readRegularOpenFile(int fd, size_t limit, std::string& out) {
   out.clear();
   // procfs files report a size of 0: read in steps until the end, one byte past the limit at
-  // most. Most are a few KiB, so the reads go through a buffer on the stack, and only what
-  // arrives is copied; once a file fills it, the rest is read straight into `out` in larger
-  // steps (growing `out` zero-fills it, which for every small file would cost more than the read).
-  char small[8192];
-  bool large = false;
+  // most. Steps of 8 KiB: most files are a few KiB, and growing `out` zero-fills it.
+  size_t used = 0;
   for (;;) {
-    const size_t used = out.size();
-    const size_t room = std::min(limit + 1 - used, large ? size_t{65536} : sizeof small);
+    size_t room = std::min(limit + 1 - used, size_t{8192});
     if (room == 0) return EFBIG;
-    char* into = small;
-    if (large) {
-      out.resize(used + room);
-      into = out.data() + used;
-    }
-    ssize_t n = ::pread(fd, into, room, static_cast<off_t>(used));
-    if (large) out.resize(used + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    if (out.size() < used + room) out.resize(used + room);
+    ssize_t n = ::pread(fd, out.data() + used, room, static_cast<off_t>(used));
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    if (n == 0) return 0;
-    if (!large) {
-      out.append(small, static_cast<size_t>(n));
-      large = static_cast<size_t>(n) == sizeof small;
-    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
   }
+  out.resize(used);
+  return 0;
 }
 
 }  // namespace winapi_linux

@@ -235,9 +235,16 @@ void FixtureTree::removeProcess(uint32_t pid) { fs::remove_all(fs::path(root_) /
 void FixtureTree::writeFile(std::string_view relativePath, std::string_view text) {
   fs::path path = fs::path(root_) / relativePath;
   fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
+  // Written beside and renamed over: a reader sees the old text or the new one whole, as a
+  // procfs read does, never a file cut short while it is rewritten.
+  fs::path staged = path;
+  staged.replace_filename("." + path.filename().string() + ".new");
+  {
+    std::ofstream out(staged, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!out.flush()) throw std::runtime_error("cannot write " + staged.string());
+  }
+  fs::rename(staged, path);
 }
 
 void FixtureTree::removeFile(std::string_view relativePath) { fs::remove(fs::path(root_) / relativePath); }

@@ -3,7 +3,6 @@
 // raw sockets, curl and openssl s_client).
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +21,7 @@ namespace vhost {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using statrix_test::openDescriptors;
 using namespace std::chrono_literals;
 
 constexpr char kBody[] = "# HELP up_test x\n# TYPE up_test gauge\nup_test 1\n";
@@ -138,12 +138,6 @@ TEST(HttpServer, PipelinedRequestsAreAnsweredInOrderAndRefusalsClose) {
   for (int i = 0; i < 200 && big.send(lines); ++i) {
   }
   EXPECT_TRUE(big.readAll(2000ms).starts_with("HTTP/1.1 431"));
-}
-
-size_t openDescriptors() {
-  size_t n = 0;
-  for (int fd = 0; fd < 4096; ++fd) n += fcntl(fd, F_GETFD) != -1;
-  return n;
 }
 
 TEST(HttpServer, AConnectionTheClientAskedToCloseEndsWithItsAnswer) {

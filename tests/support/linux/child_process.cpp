@@ -2,6 +2,7 @@
 #include "support/linux/child_process.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -93,6 +94,15 @@ int freeLoopbackPort() {
   if (fd >= 0) close(fd);
   if (!bound) throw std::runtime_error("cannot find a free port");
   return ntohs(addr.sin_port);
+}
+
+size_t openDescriptors() {
+  size_t count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
 }
 
 }  // namespace statrix_test

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -45,6 +46,10 @@ class ChildProcess {
 
 // A TCP port on 127.0.0.1 that was free a moment ago (bound to port 0, then closed).
 int freeLoopbackPort();
+
+// How many descriptors this process has open, as listed in /proc/self/fd (the listing's own
+// included: compare two counts, never a count with a number).
+size_t openDescriptors();
 
 // Polls `probe` every 100 ms until it returns true or `timeout` passes; returns its last result.
 template <class Probe>

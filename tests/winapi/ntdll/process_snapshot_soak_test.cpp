@@ -1,7 +1,6 @@
 // Soak: many passes over a tree whose processes are born and gone every pass. Open
 // descriptors and heap in use stay flat; leaks show under LeakSanitizer and valgrind.
 // STATRIX_SOAK_PASSES sets the number of passes (10,000 by default).
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -9,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/linux/child_process.h"
 #include "support/linux/fixture_tree.h"
 #include "support/linux/snapshot_reader.h"
 #include "winapi.h"
@@ -16,21 +16,13 @@
 namespace {
 
 using statrix_test::FixtureTree;
+using statrix_test::openDescriptors;
 using statrix_test::takeSnapshot;
 
 int passesWanted() {
   const char* v = std::getenv("STATRIX_SOAK_PASSES");
   int n = v ? std::atoi(v) : 0;
   return n > 0 ? n : 10000;
-}
-
-size_t openDescriptors() {
-  size_t count = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d)) ++count;
-    ::closedir(d);
-  }
-  return count;
 }
 
 size_t heapInUse() { return mallinfo2().uordblks; }

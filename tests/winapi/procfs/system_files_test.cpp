@@ -1,6 +1,5 @@
 // Machine-wide files: a real procfs file is kept open yet read afresh, by one reader at a time;
 // a fixture tree's files are opened for every read, so rewriting them is seen.
-#include <dirent.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,20 +15,13 @@
 #include "procfs/bounded_read.h"
 #include "procfs/procfs_files.h"
 #include "procfs/system_files.h"
+#include "support/linux/child_process.h"
 #include "support/linux/fixture_tree.h"
 
 namespace {
 
+using statrix_test::openDescriptors;
 using winapi_linux::SystemFile;
-
-size_t openDescriptors() {
-  size_t count = 0;
-  if (DIR* dir = ::opendir("/proc/self/fd")) {
-    while (::readdir(dir) != nullptr) ++count;
-    ::closedir(dir);
-  }
-  return count;
-}
 
 std::string readWhole(const std::string& path) {
   const SystemFile file(path);
@@ -103,8 +95,8 @@ TEST(SystemFiles, AFixtureFileIsOpenedForEveryReadSoRewritesAreSeen) {
 }
 
 TEST(SystemFiles, TheBoundedReaderReturnsEveryByteUpToItsLimitAndRefusesMore) {
-  // Sizes around the reader's first buffer and its larger steps, each read whole, then with a
-  // limit of exactly its size (read) and one byte less (refused).
+  // Sizes around the reader's 8 KiB step and many steps long, each read whole, then with a limit
+  // of exactly its size (read) and one byte less (refused).
   statrix_test::FixtureTree tree;
   for (size_t size : {size_t{0}, size_t{1}, size_t{8191}, size_t{8192}, size_t{8193}, size_t{200000}}) {
     std::string content(size, '\0');

@@ -52,7 +52,8 @@ std::string renderMetrics(const RoundFigures& r, const ObservedFigures& o) {
         o.lastPassEnd.has_value(), o.lastPassEnd.value_or(0));
 
   w.family("statrix_metric_value",
-           "Value of a performance-counter metric read in this scrape's collection, by the definition it was read for.",
+           "Value of a performance-counter metric read in this scrape's collection, by the definition it was read for; "
+           "an average per operation (Avg. Disk sec/Read) is 0 when no such operation happened since the last collection.",
            Type::Gauge);
   for (const MetricSample& m : r.metrics)
     w.sample("statrix_metric_value",

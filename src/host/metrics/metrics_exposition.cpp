@@ -52,8 +52,10 @@ std::string renderMetrics(const RoundFigures& r, const ObservedFigures& o) {
         o.lastPassEnd.has_value(), o.lastPassEnd.value_or(0));
 
   w.family("statrix_metric_value",
-           "Value of a performance-counter metric read in this scrape's collection, by the definition it was read for; "
-           "an average per operation (Avg. Disk sec/Read) is 0 when no such operation happened since the last collection.",
+           "Value of a performance-counter metric read in this scrape's collection, by the definition it was read for, "
+           "as the plug-in replies it: times the definition's dwScale, truncated toward zero to a whole number "
+           "(Avg. Disk sec/Read below 1 s reads 0 at dwScale 1; dwScale 1000000 gives microseconds), "
+           "and 0 for an average over no operations.",
            Type::Gauge);
   for (const MetricSample& m : r.metrics)
     w.sample("statrix_metric_value",
